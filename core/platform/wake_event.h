@@ -1,0 +1,23 @@
+// A manual-reset event that a poll-based wait can watch (an eventfd on Linux).
+#pragma once
+
+namespace qmx {
+
+class WakeEvent {
+ public:
+  WakeEvent();
+  ~WakeEvent();
+  WakeEvent(const WakeEvent&) = delete;
+  WakeEvent& operator=(const WakeEvent&) = delete;
+
+  bool Valid() const { return fd_ >= 0; }
+  void Set();
+  void Reset();
+  // Descriptor that polls readable while the event is set.
+  int Fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace qmx
