@@ -13,6 +13,8 @@ class WakeEvent {
   bool Valid() const { return fd_ >= 0; }
   void Set();
   void Reset();
+  // Sleeps until the event is set or timeoutMs passes (-1: no limit). True when set.
+  bool Wait(int timeoutMs) const;
   // Descriptor that polls readable while the event is set.
   int Fd() const { return fd_; }
 

@@ -1,0 +1,92 @@
+#include "core/discovery/port_discovery.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "core/platform/sysfs_provider.h"
+
+namespace qmx {
+
+namespace {
+
+std::string SearchText(const std::string& port) { return "(" + port + ")"; }
+
+std::string DeviceNameIn(const std::vector<std::string>& presentNames, const std::string& port) {
+  const std::string searchText = SearchText(port);
+  for (const std::string& name : presentNames) {
+    if (name.find(searchText) != std::string::npos) return name;
+  }
+  // Never empty, so an empty known name cannot match a port without a device.
+  return searchText;
+}
+
+// exists() follows links: a link to a vanished port counts as gone.
+bool PathExists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(path, ec);
+}
+
+}  // namespace
+
+std::optional<std::string> ReadProcessEnv(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+PortDiscovery::PortDiscovery(DeviceListProvider& provider, EnvReader getEnv)
+    : provider_(provider), getEnv_(std::move(getEnv)) {}
+
+void PortDiscovery::ClearKnownDeviceNames() { knownDeviceNames_.clear(); }
+
+void PortDiscovery::AddKnownDeviceNames(const std::string& identifier) {
+  for (std::string& name : provider_.InstanceNames(identifier)) {
+    knownDeviceNames_.push_back(std::move(name));
+  }
+}
+
+std::string PortDiscovery::FindProgrammerPort() {
+  if (getEnv_) {
+    const std::optional<std::string> override = getEnv_(kPortOverrideVariable);
+    if (override && !override->empty()) return PathExists(*override) ? *override : std::string();
+  }
+
+  const auto portMap = provider_.SerialPortMap();
+  if (portMap.empty()) return {};
+  // One snapshot for the whole scan, so every port is judged against the same devices.
+  const std::vector<std::string> presentNames = provider_.PresentDeviceNames();
+
+  std::string result;
+  for (const auto& entry : portMap) {
+    const std::string& port = entry.second;
+    const std::string deviceName = DeviceNameIn(presentNames, port);
+    for (const std::string& known : knownDeviceNames_) {
+      if (known == deviceName) {
+        result = port;  // keep scanning: the last matching port wins
+        break;
+      }
+    }
+  }
+  return result;
+}
+
+std::string PortDiscovery::FindDeviceNameForPort(const std::string& port) {
+  return DeviceNameIn(provider_.PresentDeviceNames(), port);
+}
+
+std::string DiscoverProgrammerPort(PortDiscovery& discovery) {
+  discovery.ClearKnownDeviceNames();
+  for (const char* identifier : kProgrammerIdentifiers) discovery.AddKnownDeviceNames(identifier);
+  return discovery.FindProgrammerPort();
+}
+
+std::unique_ptr<DeviceListProvider> MakeDefaultDeviceListProvider(const EnvReader& getEnv) {
+  std::optional<std::string> root;
+  if (getEnv) root = getEnv(kSysfsRootVariable);
+  if (!root || root->empty()) root = "/sys";
+  return std::make_unique<SysfsDeviceListProvider>(*root);
+}
+
+}  // namespace qmx

@@ -1,0 +1,94 @@
+#include "core/link/connection.h"
+
+#include <cstring>
+#include <utility>
+
+#include "core/protocol/encoding.h"
+
+namespace qmx {
+
+Connection::Connection() = default;
+
+Connection::Connection(std::unique_ptr<SerialBackend> backend) : channel_(std::move(backend)) {}
+
+Connection::~Connection() { Disconnect(); }
+
+void Connection::SetSwitchHandler(std::function<void(bool pressed)> handler) {
+  slot_.SetSwitchHandler(std::move(handler));
+}
+
+bool Connection::OpenPort(const std::string& portName) {
+  if (channel_.IsOpen()) return true;
+  channel_.portName = portName;
+  channel_.SetBaudRate(19200);
+  channel_.SetByteSize(8);
+  channel_.SetStopBits(1);
+  channel_.SetParity(0);
+  channel_.SetFlowControl(0);
+  if (!channel_.Open()) return false;
+  // Handshake mode 0 leaves both lines low after the settings; the programmer
+  // wants them up for as long as the connection lasts. A pseudo-terminal
+  // refuses them, which is harmless.
+  channel_.SetDtr(true);
+  channel_.SetRts(true);
+  slot_.OpenEvent();
+  if (!reader_.Start(channel_, decoder_)) {
+    Disconnect();
+    return false;
+  }
+  return true;
+}
+
+void Connection::Disconnect() {
+  channel_.Close();
+  reader_.Stop();
+  slot_.CloseEvent();
+}
+
+bool Connection::SendFrame(const std::uint8_t* payload, int length) {
+  if (length < 0 || length > kMaxSendPayload) return false;
+  std::uint8_t frame[2 + 2 * kMaxSendPayload];
+  const std::size_t n = EncodeFrameInto({payload, static_cast<std::size_t>(length)}, frame);
+  return channel_.Write(frame, static_cast<int>(n)) >= 0;
+}
+
+bool Connection::SendCommand(std::uint8_t code) {
+  if (SendFrame(&code, 1)) return true;
+  if (closeHook_) {
+    closeHook_();
+  } else {
+    Disconnect();
+  }
+  return false;
+}
+
+bool Connection::SendCommand2(std::uint8_t code, std::uint8_t arg) {
+  const std::uint8_t payload[2] = {code, arg};
+  return SendFrame(payload, 2);
+}
+
+bool Connection::SendCommand4(std::uint8_t code, std::uint8_t a, std::uint8_t b, std::uint8_t c) {
+  const std::uint8_t payload[4] = {code, a, b, c};
+  return SendFrame(payload, 4);
+}
+
+bool Connection::WaitResponse(std::uint8_t responseCode, int timeoutMs) {
+  return slot_.WaitResponse(responseCode, timeoutMs);
+}
+
+bool Connection::Query(std::uint8_t command, std::uint8_t responseCode) {
+  Expect(responseCode);
+  if (!SendCommand(command)) return false;
+  return WaitResponse(responseCode);
+}
+
+std::optional<std::string> Connection::QueryName() {
+  SendCommand2(DEV_CTRL, DEVCTRL_INIT);
+  if (!Query(GET_NAME, RESP_NAME)) return std::nullopt;
+  const Answer& a = Response();
+  const auto* begin = reinterpret_cast<const char*>(a.data.data());
+  const std::size_t length = a.length > 0 ? static_cast<std::size_t>(a.length) : 0;
+  return std::string(begin, strnlen(begin, length));
+}
+
+}  // namespace qmx

@@ -1,0 +1,75 @@
+// The one connection of a deliverable: a serial channel, the response slot
+// and its decoder, the reader thread, and the send operations.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "core/link/frame_decoder.h"
+#include "core/link/reader_thread.h"
+#include "core/link/response_slot.h"
+#include "core/link/scommx.h"
+#include "core/protocol/commands.h"
+
+namespace qmx {
+
+class Connection {
+ public:
+  Connection();
+  explicit Connection(std::unique_ptr<SerialBackend> backend);
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  SCommX& Channel() { return channel_; }
+  ResponseSlot& Slot() { return slot_; }
+  bool IsOpen() const { return channel_.IsOpen(); }
+  bool PortGone() const { return reader_.PortGone(); }
+
+  // What a failed one-byte send runs (the library closes its connection, the
+  // program disconnects its window). Without a hook the connection just
+  // disconnects itself.
+  void SetCloseHook(std::function<void()> hook) { closeHook_ = std::move(hook); }
+  // Switch reports, on the reader thread.
+  void SetSwitchHandler(std::function<void(bool pressed)> handler);
+
+  // Port set-up of the connect sequence: port name, 19200 8 / stop code 1 /
+  // no parity / no handshake, open, DTR and RTS up, response event, reader.
+  bool OpenPort(const std::string& portName);
+  // Closes the channel first (which ends the reader's wait), then stops the
+  // reader, then drops the response event. Harmless when closed.
+  void Disconnect();
+
+  // Frame out: false when the payload is longer than 64 bytes (nothing sent)
+  // or the write failed; a short write still counts as written.
+  bool SendFrame(const std::uint8_t* payload, int length);
+  // One-byte command; a failure runs the close hook before returning false.
+  bool SendCommand(std::uint8_t code);
+  bool SendCommand2(std::uint8_t code, std::uint8_t arg);
+  bool SendCommand4(std::uint8_t code, std::uint8_t a, std::uint8_t b, std::uint8_t c);
+
+  // Arm the answer's code before sending what provokes it; then wait.
+  void Expect(std::uint8_t responseCode) { slot_.Arm(responseCode); }
+  bool WaitResponse(std::uint8_t responseCode, int timeoutMs = kResponseTimeoutMs);
+  // The waiter's copy of the last awaited answer.
+  const Answer& Response() const { return slot_.Awaited(); }
+
+  // Arm, one-byte command, wait: the shape of every query.
+  bool Query(std::uint8_t command, std::uint8_t responseCode);
+
+  // DEV_CTRL 1, GET_NAME and its answer as text (bounded by the data when it
+  // carries no terminating zero); nullopt when it did not arrive.
+  std::optional<std::string> QueryName();
+
+ private:
+  SCommX channel_;
+  ResponseSlot slot_;
+  FrameDecoder decoder_{slot_};
+  ReaderThread reader_;
+  std::function<void()> closeHook_;
+};
+
+}  // namespace qmx

@@ -1,0 +1,94 @@
+#include "core/link/response_slot.h"
+
+#include <chrono>
+#include <cstring>
+#include <utility>
+
+#include "core/protocol/commands.h"
+
+namespace qmx {
+
+void ResponseSlot::OpenEvent() {
+  std::lock_guard lock(mutex_);
+  eventOpen_ = true;
+  armed_ = false;
+  arrived_ = false;
+}
+
+void ResponseSlot::CloseEvent() {
+  {
+    std::lock_guard lock(mutex_);
+    eventOpen_ = false;
+    armed_ = false;
+  }
+  arrivedCv_.notify_all();
+}
+
+bool ResponseSlot::EventOpen() const {
+  std::lock_guard lock(mutex_);
+  return eventOpen_;
+}
+
+void ResponseSlot::Arm(std::uint8_t code) {
+  std::lock_guard lock(mutex_);
+  awaitedCode_ = code;
+  armed_ = true;
+  arrived_ = false;
+}
+
+bool ResponseSlot::WaitResponse(std::uint8_t code, int timeoutMs) {
+  std::unique_lock lock(mutex_);
+  if (!eventOpen_) return false;
+  if (!armed_ || awaitedCode_ != code) {
+    awaitedCode_ = code;
+    armed_ = true;
+    arrived_ = false;
+  }
+  const bool ok = arrivedCv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                      [this] { return arrived_ || !eventOpen_; }) &&
+                  arrived_;
+  if (ok) result_ = captured_;
+  // The code stays as the awaited one, but a late duplicate must not satisfy
+  // a later wait that forgot to arm.
+  armed_ = false;
+  arrived_ = false;
+  return ok;
+}
+
+Answer ResponseSlot::Last() const {
+  std::lock_guard lock(mutex_);
+  return last_;
+}
+
+std::uint8_t ResponseSlot::AwaitedCode() const {
+  std::lock_guard lock(mutex_);
+  return awaitedCode_;
+}
+
+void ResponseSlot::SetSwitchHandler(std::function<void(bool pressed)> handler) {
+  std::lock_guard lock(mutex_);
+  switchHandler_ = std::move(handler);
+}
+
+void ResponseSlot::OnFrame(const std::uint8_t* payload, int count) {
+  if (count < 1) return;
+  std::function<void(bool)> onSwitch;
+  bool wake = false;
+  {
+    std::lock_guard lock(mutex_);
+    last_.code = payload[0];
+    last_.length = count - 1;
+    std::memcpy(last_.data.data(), payload + 1, static_cast<std::size_t>(last_.length));
+    if (last_.code == RESP_SWITCH) onSwitch = switchHandler_;
+    if (armed_ && !arrived_ && last_.code == awaitedCode_) {
+      captured_ = last_;
+      arrived_ = true;
+      wake = true;
+    }
+  }
+  // A switch report without data counts as released.
+  if (onSwitch) onSwitch(count > 1 && (payload[1] & 0x01) != 0);
+  if (wake) arrivedCv_.notify_all();
+}
+
+}  // namespace qmx

@@ -1,0 +1,211 @@
+#include "sim/programmer.h"
+
+#include <algorithm>
+#include <array>
+
+#include "sim/protocol.h"
+
+namespace qmx::sim {
+
+namespace {
+
+// Counts of READ_DATA in the two's-complement form start here.
+constexpr std::uint8_t kTwosComplementCountFloor = 0x80;
+constexpr int kFullBlock = 256;
+
+struct ControlEntry {
+  std::uint8_t subCode;
+  void (*apply)(ProgrammerState& state);
+  bool forwarded;  // the bus sees it; LED changes stay inside the programmer
+};
+
+constexpr std::array<ControlEntry, 12> kControls = {{
+    {kCtrlInit, [](ProgrammerState& s) { s.initSeen = true; }, true},
+    {kCtrlChipSelectHigh, [](ProgrammerState& s) { s.chipSelectHigh = true; }, true},
+    {kCtrlChipSelectLow, [](ProgrammerState& s) { s.chipSelectHigh = false; }, true},
+    {kCtrlI2cStart, [](ProgrammerState& s) { s.i2cStarted = true; }, true},
+    {kCtrlI2cStop, [](ProgrammerState& s) { s.i2cStarted = false; }, true},
+    {kCtrlI2cRestart, [](ProgrammerState& s) { s.i2cStarted = true; }, true},
+    {kCtrlSupplyOn, [](ProgrammerState& s) { s.supplyOn = true; }, true},
+    {kCtrlSupplyOff, [](ProgrammerState& s) { s.supplyOn = false; }, true},
+    {kCtrlLedOff, [](ProgrammerState& s) { s.led = kCtrlLedOff; }, false},
+    {kCtrlLedOn, [](ProgrammerState& s) { s.led = kCtrlLedOn; }, false},
+    {kCtrlLedBusy, [](ProgrammerState& s) { s.led = kCtrlLedBusy; }, false},
+    {kCtrlLedError, [](ProgrammerState& s) { s.led = kCtrlLedError; }, false},
+}};
+
+}  // namespace
+
+ReadCount DecodeReadCount(std::uint8_t family, std::uint8_t countByte) {
+  if (family == kFamilyI2c && countByte >= kTwosComplementCountFloor) {
+    return {kFullBlock - countByte, true};
+  }
+  return {countByte == 0 ? kFullBlock : countByte, false};
+}
+
+Programmer::Programmer(Options options) : options_(std::move(options)) {}
+
+const Programmer::CommandEntry* Programmer::FindCommand(std::uint8_t code) {
+  static const std::array<CommandEntry, 14> kCommands = {{
+      {GET_VERSION, 0, &Programmer::OnGetVersion},
+      {SET_MODE, 3, &Programmer::OnSetMode},
+      {WR_GPIO, 1, &Programmer::OnWriteGpio},
+      {WRITE_DATA, 1, &Programmer::OnWriteData},
+      {READ_DATA, 1, &Programmer::OnReadData},
+      {CHK_DEVICE, 0, &Programmer::OnCheckDevice},
+      {DEV_CTRL, 1, &Programmer::OnDevCtrl},
+      {SET_FREQ, 3, &Programmer::OnSetFreq},
+      {GET_FREQ, 0, &Programmer::OnGetFreq},
+      {WRITE_DONE, 1, &Programmer::OnWriteDone},
+      {GET_LAST_ERR, 0, &Programmer::OnGetLastError},
+      {GET_NAME, 0, &Programmer::OnGetName},
+      {SET_RESTART, 1, &Programmer::OnSetRestart},
+      {GET_VOLTAGE, 0, &Programmer::OnGetVoltage},
+  }};
+  auto it = std::find_if(kCommands.begin(), kCommands.end(),
+                         [code](const CommandEntry& e) { return e.code == code; });
+  return it == kCommands.end() ? nullptr : &*it;
+}
+
+void Programmer::Receive(std::span<const std::uint8_t> bytes, std::vector<Answer>& answersOut) {
+  decoder_.Feed(bytes, [&](std::span<const std::uint8_t> payload) { Execute(payload, answersOut); });
+}
+
+void Programmer::Receive(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& answersOut) {
+  std::vector<Answer> answers;
+  Receive(bytes, answers);
+  for (const Answer& a : answers) answersOut.insert(answersOut.end(), a.frame.begin(), a.frame.end());
+}
+
+std::vector<std::uint8_t> Programmer::SwitchReport(bool pressed) {
+  state_.switchPressed = pressed;
+  const std::array<std::uint8_t, 2> payload = {kAnswerSwitch, static_cast<std::uint8_t>(pressed ? 1 : 0)};
+  return EncodeFrame(payload);
+}
+
+void Programmer::SetPartPresent(bool present, std::uint8_t addressBits) {
+  options_.partPresent = present;
+  options_.detectedAddressBits = addressBits;
+}
+
+void Programmer::Execute(std::span<const std::uint8_t> payload, std::vector<Answer>& out) {
+  LoggedCommand logged{payload[0], {payload.begin() + 1, payload.end()}};
+  if (observer_) observer_(logged);
+  const Args args(payload.subspan(1));
+  const CommandEntry* entry = FindCommand(payload[0]);
+  if (options_.keepLog) log_.push_back(std::move(logged));
+  if (entry == nullptr || args.size() < entry->minArgs) {
+    state_.lastError = INVALID_CMD_ERROR;
+    return;
+  }
+  (this->*entry->handler)(args, out);
+}
+
+void Programmer::Reply(std::uint8_t command, std::uint8_t answerCode, std::span<const std::uint8_t> data,
+                       std::vector<Answer>& out) const {
+  std::vector<std::uint8_t> payload;
+  payload.reserve(data.size() + 1);
+  payload.push_back(answerCode);
+  payload.insert(payload.end(), data.begin(), data.end());
+  out.push_back({command, EncodeFrame(payload)});
+}
+
+BusDevice& Programmer::Device() { return device_ ? *device_ : floatingBus_; }
+
+void Programmer::LatchDeviceError() {
+  if (std::uint8_t error = Device().TakeError(); error != ERROR_NONE) state_.lastError = error;
+}
+
+void Programmer::OnGetVersion(Args, std::vector<Answer>& out) {
+  const std::array<std::uint8_t, 2> data = {options_.firmwareMajor, options_.firmwareMinor};
+  Reply(GET_VERSION, kAnswerVersion, data, out);
+}
+
+void Programmer::OnSetMode(Args args, std::vector<Answer>&) {
+  if (args[0] > kFamilySpi || args[1] > kVariantSeries90) {
+    state_.lastError = INVALID_MODE_ERROR;
+    return;
+  }
+  state_.family = args[0];
+  state_.variant = args[1];
+  state_.maxWriteTimeMs = args[2];
+  state_.modeSet = true;
+  Device().OnModeChanged(state_.family, state_.variant);
+  LatchDeviceError();
+}
+
+void Programmer::OnWriteGpio(Args args, std::vector<Answer>&) {
+  state_.gpio = args[0];
+  Device().OnGpio(state_.gpio);
+  LatchDeviceError();
+}
+
+void Programmer::OnWriteData(Args args, std::vector<Answer>&) {
+  Device().OnShiftOut(args, false);
+  LatchDeviceError();
+}
+
+void Programmer::OnWriteDone(Args args, std::vector<Answer>&) {
+  Device().OnShiftOut(args, true);
+  LatchDeviceError();
+}
+
+void Programmer::OnReadData(Args args, std::vector<Answer>& out) {
+  const ReadCount rc = DecodeReadCount(state_.family, args[0]);
+  std::vector<std::uint8_t> data = Device().OnShiftIn(rc.count, rc.i2cLastRead);
+  data.resize(static_cast<std::size_t>(rc.count), 0xFF);
+  LatchDeviceError();
+  Reply(READ_DATA, kAnswerData, data, out);
+}
+
+void Programmer::OnCheckDevice(Args, std::vector<Answer>& out) {
+  const std::array<std::uint8_t, 2> data = {static_cast<std::uint8_t>(options_.partPresent ? 1 : 0),
+                                            options_.detectedAddressBits};
+  Reply(CHK_DEVICE, kAnswerDeviceCheck, data, out);
+}
+
+void Programmer::OnDevCtrl(Args args, std::vector<Answer>&) {
+  const std::uint8_t sub = args[0];
+  auto it = std::find_if(kControls.begin(), kControls.end(),
+                         [sub](const ControlEntry& e) { return e.subCode == sub; });
+  if (it == kControls.end()) {
+    state_.lastError = INVALID_DEV_CTRL_ERROR;
+    return;
+  }
+  it->apply(state_);
+  if (!it->forwarded) return;
+  Device().OnControl(sub);
+  LatchDeviceError();
+}
+
+void Programmer::OnSetFreq(Args args, std::vector<Answer>&) {
+  state_.freqLow = args[0];
+  state_.freqHigh = args[1];
+  state_.freqUnit = args[2];
+}
+
+void Programmer::OnGetFreq(Args, std::vector<Answer>& out) {
+  const std::array<std::uint8_t, 3> data = {state_.freqLow, state_.freqHigh, state_.freqUnit};
+  Reply(GET_FREQ, kAnswerFrequency, data, out);
+}
+
+void Programmer::OnGetLastError(Args, std::vector<Answer>& out) {
+  const std::array<std::uint8_t, 2> data = {0, state_.lastError};
+  state_.lastError = ERROR_NONE;  // reading the error clears it
+  Reply(GET_LAST_ERR, kAnswerLastError, data, out);
+}
+
+void Programmer::OnGetName(Args, std::vector<Answer>& out) {
+  std::vector<std::uint8_t> data(options_.model.begin(), options_.model.end());
+  if (options_.nameZeroTerminated) data.push_back(0);
+  Reply(GET_NAME, kAnswerName, data, out);
+}
+
+void Programmer::OnSetRestart(Args, std::vector<Answer>&) { ++state_.restarts; }
+
+void Programmer::OnGetVoltage(Args, std::vector<Answer>& out) {
+  const std::array<std::uint8_t, 1> data = {options_.vccReading};
+  Reply(GET_VOLTAGE, kAnswerVoltage, data, out);
+}
+
+}  // namespace qmx::sim

@@ -1,0 +1,127 @@
+// The programmer's firmware model without I/O: host bytes in, framed answers out.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "sim/bus_device.h"
+#include "sim/frame_codec.h"
+
+namespace qmx::sim {
+
+struct LoggedCommand {
+  std::uint8_t code;
+  std::vector<std::uint8_t> args;
+};
+
+struct Options {
+  std::string model = "QMX-71A";     // GET_NAME text; presets "QMX-71A", "QMX-71B", "QMX-71C", "QMX-ISP"
+  bool nameZeroTerminated = true;    // false: the name answer carries no terminating zero
+  std::uint8_t vccReading = 79;      // GET_VOLTAGE answer byte r (host shows 26100/r in 10 mV units)
+  std::uint8_t firmwareMajor = 1, firmwareMinor = 0;
+  bool partPresent = true;           // CHK_DEVICE byte 0
+  std::uint8_t detectedAddressBits = 1;  // CHK_DEVICE byte 1
+  std::chrono::microseconds answerLatency{0};  // realistic mode: delay before each answer (0 = instant)
+  bool keepLog = true;               // false: commands are not kept (long-running program)
+};
+
+struct ProgrammerState {
+  std::uint8_t family = 0, variant = 0, maxWriteTimeMs = 0;  // from SET_MODE
+  bool modeSet = false;
+  int restarts = 0;                  // SET_RESTART count
+  bool initSeen = false;             // DEV_CTRL 1 received
+  bool supplyOn = false;             // DEV_CTRL 7 / 8
+  bool chipSelectHigh = false;       // DEV_CTRL 2 high / 3 low
+  bool i2cStarted = false;           // between DEV_CTRL 4 (or 6) and 5
+  std::uint8_t gpio = 0;             // WR_GPIO levels
+  std::uint8_t freqLow = 0, freqHigh = 0, freqUnit = 0;  // from SET_FREQ, echoed by GET_FREQ
+  std::uint8_t led = 13;             // last LED sub-code (12 OFF, 13 ON, 14 BUSY, 15 ERROR)
+  std::uint8_t lastError = 0;        // programmer error code
+  bool switchPressed = false;
+};
+
+// One framed answer and the command code that provoked it.
+struct Answer {
+  std::uint8_t command;
+  std::vector<std::uint8_t> frame;
+};
+
+// Thread-compatible: one caller at a time.
+class Programmer {
+ public:
+  explicit Programmer(Options options = {});
+
+  // Decodes, logs and executes every complete command; answers are appended.
+  void Receive(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& answersOut);
+  void Receive(std::span<const std::uint8_t> bytes, std::vector<Answer>& answersOut);
+
+  // Records the switch state and returns the unsolicited report frame.
+  std::vector<std::uint8_t> SwitchReport(bool pressed);
+
+  const ProgrammerState& State() const { return state_; }
+  const Options& Settings() const { return options_; }
+  const std::vector<LoggedCommand>& Log() const { return log_; }
+  void ClearLog() { log_.clear(); }
+
+  void SetVccReading(std::uint8_t r) { options_.vccReading = r; }
+  void SetModel(const std::string& name) { options_.model = name; }
+  void SetPartPresent(bool present, std::uint8_t addressBits);
+  void AttachDevice(std::shared_ptr<BusDevice> device) { device_ = std::move(device); }
+  // Called for every decoded command before it is executed, kept in the log or not.
+  void SetCommandObserver(std::function<void(const LoggedCommand&)> observer) {
+    observer_ = std::move(observer);
+  }
+
+ private:
+  using Args = std::span<const std::uint8_t>;
+  using Handler = void (Programmer::*)(Args args, std::vector<Answer>& out);
+  struct CommandEntry {
+    std::uint8_t code;
+    std::size_t minArgs;
+    Handler handler;
+  };
+  static const CommandEntry* FindCommand(std::uint8_t code);
+
+  void Execute(std::span<const std::uint8_t> payload, std::vector<Answer>& out);
+  void Reply(std::uint8_t command, std::uint8_t answerCode, std::span<const std::uint8_t> data,
+             std::vector<Answer>& out) const;
+  void LatchDeviceError();
+  BusDevice& Device();
+
+  void OnGetVersion(Args args, std::vector<Answer>& out);
+  void OnSetMode(Args args, std::vector<Answer>& out);
+  void OnWriteGpio(Args args, std::vector<Answer>& out);
+  void OnWriteData(Args args, std::vector<Answer>& out);
+  void OnWriteDone(Args args, std::vector<Answer>& out);
+  void OnReadData(Args args, std::vector<Answer>& out);
+  void OnCheckDevice(Args args, std::vector<Answer>& out);
+  void OnDevCtrl(Args args, std::vector<Answer>& out);
+  void OnSetFreq(Args args, std::vector<Answer>& out);
+  void OnGetFreq(Args args, std::vector<Answer>& out);
+  void OnGetLastError(Args args, std::vector<Answer>& out);
+  void OnGetName(Args args, std::vector<Answer>& out);
+  void OnSetRestart(Args args, std::vector<Answer>& out);
+  void OnGetVoltage(Args args, std::vector<Answer>& out);
+
+  Options options_;
+  ProgrammerState state_;
+  FrameDecoder decoder_;
+  std::vector<LoggedCommand> log_;
+  std::shared_ptr<BusDevice> device_;
+  std::function<void(const LoggedCommand&)> observer_;
+  BusDevice floatingBus_;  // stands in when no part model is attached
+};
+
+// Decodes a READ_DATA count byte: I2C reads that end a transfer send 256 - count.
+struct ReadCount {
+  int count;
+  bool i2cLastRead;
+};
+ReadCount DecodeReadCount(std::uint8_t family, std::uint8_t countByte);
+
+}  // namespace qmx::sim
