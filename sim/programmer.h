@@ -60,6 +60,9 @@ class Programmer {
   void Receive(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& answersOut);
   void Receive(std::span<const std::uint8_t> bytes, std::vector<Answer>& answersOut);
 
+  // Forgets a half-received frame (the link went down under it).
+  void ResetDecoder() { decoder_.Reset(); }
+
   // Records the switch state and returns the unsolicited report frame.
   std::vector<std::uint8_t> SwitchReport(bool pressed);
 

@@ -83,6 +83,10 @@ class FakeSysfs {
     ttysOf_[dev] = ttys;
   }
 
+  void SetProduct(const std::string& dev, const std::string& productFile) {
+    Write("devices/pci0000:00/usb1/" + dev + "/product", productFile);
+  }
+
   // A tty on a platform device, bound to `driver` unless that is empty.
   void AddPlatformTty(const std::string& tty, const std::string& device,
                       const std::string& driver) {

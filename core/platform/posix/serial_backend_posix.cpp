@@ -19,6 +19,7 @@
 #include <shared_mutex>
 #include <thread>
 
+#include "core/platform/posix/termios_map.h"
 #include "core/platform/serial_backend.h"
 #include "core/platform/wake_event.h"
 
@@ -27,48 +28,6 @@ namespace qmx {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-speed_t SpeedFor(std::int32_t baud, bool& known) {
-  struct Rate {
-    std::int32_t bps;
-    speed_t code;
-  };
-  static constexpr Rate kRates[] = {
-      {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
-      {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-      {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-      {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
-      {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {2000000, B2000000},
-  };
-  for (const Rate& r : kRates) {
-    if (r.bps == baud) {
-      known = true;
-      return r.code;
-    }
-  }
-  known = false;
-  return B0;
-}
-
-tcflag_t SizeFlag(std::int32_t byteSize) {
-  switch (byteSize & 0xFF) {
-    case 5: return CS5;
-    case 6: return CS6;
-    case 7: return CS7;
-    default: return CS8;
-  }
-}
-
-// Parity codes: 0 none, 1 odd, 2 even, 3 mark, 4 space.
-tcflag_t ParityFlags(std::int32_t parity) {
-  switch (parity & 0xFF) {
-    case 1: return PARENB | PARODD;
-    case 2: return PARENB;
-    case 3: return PARENB | PARODD | CMSPAR;
-    case 4: return PARENB | CMSPAR;
-    default: return 0;
-  }
-}
 
 int RemainingMs(Clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -123,26 +82,7 @@ class PosixSerialBackend final : public SerialBackend {
     if (fd < 0) return;
     termios tio{};
     if (::tcgetattr(fd, &tio) != 0) return;
-    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
-    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CLOCAL | CREAD | SizeFlag(s.byteSize) | ParityFlags(s.parity);
-    // Stop-bit code 1 (one and a half) has no termios form; CSTOPB is the
-    // nearest, and a 16550-style UART makes 1.5 stop bits of it at 5 data bits.
-    if ((s.stopBits & 0xFF) != 0) tio.c_cflag |= CSTOPB;
-    if (s.flowControl == 1) tio.c_cflag |= CRTSCTS;
-    if (s.flowControl == 3) tio.c_iflag |= IXON | IXOFF;
-    // One byte satisfies a read; the descriptor is non-blocking, so an empty
-    // queue gives EAGAIN instead of a 0 that would look like end of file.
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    bool known = false;
-    const speed_t speed = SpeedFor(s.baudRate, known);
-    if (known) {
-      ::cfsetispeed(&tio, speed);
-      ::cfsetospeed(&tio, speed);
-    }
+    MapLineSettings(s, tio);
     // A refused setting leaves the port as it was; the open still stands.
     ::tcsetattr(fd, TCSANOW, &tio);
     // Handshake modes decide where DTR and RTS rest after the settings.

@@ -1,0 +1,220 @@
+#include "sim/pty_simulator.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "host_port.h"
+#include "sim/protocol.h"
+
+namespace qmx::sim {
+namespace {
+
+using test::Bytes;
+using test::HostPort;
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+const Bytes kGetName = {0x0F, 0x16, 0x04};
+const Bytes kGetVoltage = {0x0F, 0x1C, 0x04};
+const Bytes kNameAnswer = {0x0F, 0x89, 'Q', 'M', 'X', '-', '7', '1', 'A', 0x00, 0x04};
+const Bytes kVoltageAnswer = {0x0F, 0x8C, 79, 0x04};
+
+Bytes Concat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+bool PathExists(const std::string& path) {
+  struct stat st{};
+  return lstat(path.c_str(), &st) == 0;
+}
+
+class PtySimulatorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sim.Start());
+    host = std::make_unique<HostPort>(sim.PortPath());
+    ASSERT_TRUE(host->IsOpen());
+  }
+  PtySimulator sim;
+  std::unique_ptr<HostPort> host;
+};
+
+TEST_F(PtySimulatorTest, AnswersGetNameWithoutEchoAndLogsIt) {
+  EXPECT_EQ(sim.PortPath().rfind("/dev/pts/", 0), 0U);
+  ASSERT_TRUE(host->Write(kGetName));
+  EXPECT_EQ(host->Read(kNameAnswer.size()), kNameAnswer);
+  ASSERT_TRUE(sim.WaitForLog(1, milliseconds(500)));
+  EXPECT_EQ(sim.Log()[0].code, GET_NAME);
+  EXPECT_FALSE(sim.WaitForLog(2, milliseconds(10)));
+}
+
+TEST_F(PtySimulatorTest, CommandSplitAcrossWritesIsDecodedOnce) {
+  ASSERT_TRUE(host->Write({0x0F, 0x03, 0x01}));
+  ASSERT_TRUE(host->Write({0x00, 0x32, 0x04}));
+  ASSERT_TRUE(sim.WaitForLog(1, milliseconds(500)));
+  EXPECT_EQ(sim.Log()[0].args, (Bytes{0x01, 0x00, 0x32}));
+  EXPECT_EQ(sim.State().family, kFamilyI2c);
+  sim.ClearLog();
+  EXPECT_TRUE(sim.Log().empty());
+}
+
+TEST_F(PtySimulatorTest, DroppedAnswerIsSkippedForTheGivenTimesOnly) {
+  sim.DropNextAnswer(GET_NAME, 2);
+  ASSERT_TRUE(host->Write(Concat(Concat(kGetName, kGetName), kGetVoltage)));
+  EXPECT_EQ(host->Read(kVoltageAnswer.size()), kVoltageAnswer);
+  ASSERT_TRUE(host->Write(kGetName));
+  EXPECT_EQ(host->Read(kNameAnswer.size()), kNameAnswer);
+  EXPECT_EQ(sim.Log().size(), 4U);  // dropped answers still log their commands
+}
+
+TEST_F(PtySimulatorTest, DelayedAnswerDoesNotHoldUpLaterCommands) {
+  sim.DelayNextAnswer(GET_NAME, milliseconds(80));
+  const auto sent = Clock::now();
+  ASSERT_TRUE(host->Write(Concat(kGetName, kGetVoltage)));
+  auto chunks = host->ReadChunks(kVoltageAnswer.size() + kNameAnswer.size(), milliseconds(1000));
+  Bytes all;
+  for (const auto& c : chunks) all.insert(all.end(), c.bytes.begin(), c.bytes.end());
+  EXPECT_EQ(all, Concat(kVoltageAnswer, kNameAnswer));
+  ASSERT_FALSE(chunks.empty());
+  EXPECT_LT(chunks.front().at - sent, milliseconds(60));
+  EXPECT_GE(chunks.back().at - sent, milliseconds(80));
+}
+
+TEST_F(PtySimulatorTest, GarbageComesInTheSameWriteBeforeTheAnswer) {
+  sim.GarbageBeforeNextAnswer({0x11, 0x04, 0x22});
+  ASSERT_TRUE(host->Write(kGetVoltage));
+  const auto chunks = host->ReadChunks(3 + kVoltageAnswer.size(), milliseconds(1000));
+  ASSERT_EQ(chunks.size(), 1U);
+  EXPECT_EQ(chunks[0].bytes, Concat({0x11, 0x04, 0x22}, kVoltageAnswer));
+  ASSERT_TRUE(host->Write(kGetVoltage));  // one answer only
+  EXPECT_EQ(host->Read(kVoltageAnswer.size()), kVoltageAnswer);
+}
+
+TEST_F(PtySimulatorTest, SplitAnswerArrivesInSeparateWritesSpacedByGap) {
+  sim.SplitNextAnswer(3, milliseconds(25));
+  ASSERT_TRUE(host->Write(kGetName));
+  const auto chunks = host->ReadChunks(kNameAnswer.size(), milliseconds(1000));
+  ASSERT_EQ(chunks.size(), 3U);
+  EXPECT_EQ(Concat(Concat(chunks[0].bytes, chunks[1].bytes), chunks[2].bytes), kNameAnswer);
+  EXPECT_GE(chunks[2].at - chunks[0].at, milliseconds(45));
+}
+
+TEST_F(PtySimulatorTest, UnsolicitedFramesRawBytesAndSwitchReports) {
+  sim.SendUnsolicited({0x84, 0x04});
+  EXPECT_EQ(host->Read(5), (Bytes{0x0F, 0x84, 0x05, 0x04, 0x04}));
+  sim.SendRaw({0x0F, 0x0F, 0x05});
+  EXPECT_EQ(host->Read(3), (Bytes{0x0F, 0x0F, 0x05}));
+  sim.PressSwitch();
+  EXPECT_EQ(host->Read(4), (Bytes{0x0F, 0x8B, 0x01, 0x04}));
+  EXPECT_TRUE(sim.State().switchPressed);
+  sim.ReleaseSwitch();
+  EXPECT_EQ(host->Read(4), (Bytes{0x0F, 0x8B, 0x00, 0x04}));
+  EXPECT_FALSE(sim.State().switchPressed);
+}
+
+// More answer bytes than the pty buffers hold: the simulator must wait for room.
+TEST_F(PtySimulatorTest, AnswersBeyondPtyBufferArriveWholeAndInOrder) {
+  constexpr std::size_t kReads = 400;
+  Bytes reads;
+  for (std::size_t i = 0; i < kReads; ++i) reads.insert(reads.end(), {0x0F, 0x0B, 0x00, 0x04});
+  ASSERT_TRUE(host->Write(reads));
+  ASSERT_TRUE(host->Write(kGetVoltage));
+  ASSERT_TRUE(sim.WaitForLog(kReads + 1, milliseconds(1000)));
+  std::this_thread::sleep_for(milliseconds(30));  // let the pty fill up while nobody reads
+  const Bytes got = host->Read(kReads * 259 + kVoltageAnswer.size(), milliseconds(3000));
+  ASSERT_EQ(got.size(), kReads * 259 + kVoltageAnswer.size());
+  EXPECT_EQ(Bytes(got.end() - 4, got.end()), kVoltageAnswer);
+}
+
+class PtySimulatorPlugTest : public PtySimulatorTest {
+ protected:
+  void SetUp() override {
+    link = (std::filesystem::temp_directory_path() / ("qmx-sim-link-" + std::to_string(getpid()))).string();
+    PtySimulatorTest::SetUp();
+    ASSERT_TRUE(sim.SetLinkPath(link));
+  }
+  void TearDown() override { std::filesystem::remove(link); }
+  std::string link;
+};
+
+TEST_F(PtySimulatorPlugTest, LinkPointsToCurrentPort) {
+  EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim.PortPath());
+  HostPort viaLink(link);
+  ASSERT_TRUE(viaLink.IsOpen());
+  ASSERT_TRUE(viaLink.Write(kGetVoltage));
+  EXPECT_EQ(viaLink.Read(kVoltageAnswer.size()), kVoltageAnswer);
+}
+
+TEST_F(PtySimulatorPlugTest, UnplugHangsUpHostAndRemovesPathAndLink) {
+  const std::string path = sim.PortPath();
+  sim.Unplug();
+  pollfd p{host->Fd(), POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 500), 1);
+  EXPECT_TRUE(p.revents & POLLHUP);
+  std::uint8_t b = 0;
+  const ssize_t n = read(host->Fd(), &b, 1);
+  EXPECT_TRUE(n == 0 || (n < 0 && errno == EIO)) << n << " " << errno;
+  EXPECT_FALSE(sim.Plugged());
+  EXPECT_TRUE(sim.PortPath().empty());
+  EXPECT_FALSE(PathExists(path));
+  EXPECT_FALSE(PathExists(link));
+  sim.PressSwitch();  // nowhere to go; must not fail or linger
+}
+
+TEST_F(PtySimulatorPlugTest, ReplugServesUnderNewPathAndRepointsLink) {
+  const std::string oldPath = sim.PortPath();
+  host.reset();  // the host let go: the kernel may now reuse the number
+  sim.Unplug();
+  ASSERT_TRUE(sim.Replug());
+  EXPECT_TRUE(sim.Plugged());
+  EXPECT_NE(sim.PortPath(), oldPath);
+  EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim.PortPath());
+  HostPort again(link);
+  ASSERT_TRUE(again.Write(kGetName));
+  EXPECT_EQ(again.Read(kNameAnswer.size()), kNameAnswer);
+}
+
+TEST_F(PtySimulatorPlugTest, StopIsBoundedWithAnswerPending) {
+  sim.DelayNextAnswer(GET_NAME, milliseconds(10000));
+  ASSERT_TRUE(host->Write(kGetName));
+  ASSERT_TRUE(sim.WaitForLog(1, milliseconds(500)));
+  const auto start = Clock::now();
+  sim.Stop();
+  EXPECT_LT(Clock::now() - start, milliseconds(300));
+  EXPECT_FALSE(PathExists(link));
+  EXPECT_TRUE(host->Read(1, milliseconds(20)).empty());
+}
+
+TEST(PtySimulatorLink, RefusesToReplaceRegularFile) {
+  const auto file = std::filesystem::temp_directory_path() / ("qmx-sim-file-" + std::to_string(getpid()));
+  { std::FILE* f = std::fopen(file.c_str(), "w"); ASSERT_NE(f, nullptr); std::fclose(f); }
+  PtySimulator sim;
+  ASSERT_TRUE(sim.Start());
+  EXPECT_FALSE(sim.SetLinkPath(file.string()));
+  sim.Stop();
+  EXPECT_TRUE(std::filesystem::is_regular_file(file));
+  std::filesystem::remove(file);
+}
+
+TEST(PtySimulatorOptions, LatencyDelaysEveryAnswer) {
+  Options o;
+  o.answerLatency = std::chrono::microseconds(30000);
+  o.vccReading = 52;
+  PtySimulator sim(o);
+  ASSERT_TRUE(sim.Start());
+  HostPort host(sim.PortPath());
+  sim.SetVccReading(53);
+  const auto sent = Clock::now();
+  ASSERT_TRUE(host.Write(kGetVoltage));
+  EXPECT_EQ(host.Read(4), (Bytes{0x0F, 0x8C, 53, 0x04}));
+  EXPECT_GE(Clock::now() - sent, milliseconds(30));
+}
+
+}  // namespace
+}  // namespace qmx::sim
