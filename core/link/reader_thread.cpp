@@ -28,9 +28,10 @@ void ReaderThread::Stop() {
 
 void ReaderThread::Loop(SCommX& channel, FrameDecoder& decoder) {
   while (run_.load()) {
-    switch (channel.WaitReceive(wake_)) {
+    int queued = 0;
+    switch (channel.WaitReceive(wake_, &queued)) {
       case ReceiveWait::Readable:
-        Drain(channel, decoder);
+        Drain(channel, decoder, queued);
         break;
       case ReceiveWait::Stopped:
         break;
@@ -44,8 +45,7 @@ void ReaderThread::Loop(SCommX& channel, FrameDecoder& decoder) {
   }
 }
 
-void ReaderThread::Drain(SCommX& channel, FrameDecoder& decoder) {
-  int queued = channel.QueuedBytes();
+void ReaderThread::Drain(SCommX& channel, FrameDecoder& decoder, int queued) {
   while (queued > 0) {
     const int k = channel.Read(buffer_, std::min(queued, kBlock));
     // A failed read makes no progress through the count: end the drain.

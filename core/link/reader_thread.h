@@ -33,7 +33,7 @@ class ReaderThread {
 
  private:
   void Loop(SCommX& channel, FrameDecoder& decoder);
-  void Drain(SCommX& channel, FrameDecoder& decoder);
+  void Drain(SCommX& channel, FrameDecoder& decoder, int queued);
   void SleepUntilStopped();
 
   std::thread thread_;

@@ -34,6 +34,7 @@ void ResponseSlot::Arm(std::uint8_t code) {
   awaitedCode_ = code;
   armed_ = true;
   arrived_ = false;
+  arrivedFlag_ = false;
 }
 
 bool ResponseSlot::WaitResponse(std::uint8_t code, int timeoutMs) {
@@ -43,6 +44,16 @@ bool ResponseSlot::WaitResponse(std::uint8_t code, int timeoutMs) {
     awaitedCode_ = code;
     armed_ = true;
     arrived_ = false;
+    arrivedFlag_ = false;
+  }
+  if (!arrived_) {
+    // Most answers come within tens of microseconds; a short spin saves the
+    // wake-up of a sleeping waiter, which costs about as much again.
+    lock.unlock();
+    const auto spinUntil = std::chrono::steady_clock::now() + std::chrono::microseconds(kSpinMicros);
+    while (!arrivedFlag_.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < spinUntil) {
+    }
+    lock.lock();
   }
   const bool ok = arrivedCv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                       [this] { return arrived_ || !eventOpen_; }) &&
@@ -52,6 +63,7 @@ bool ResponseSlot::WaitResponse(std::uint8_t code, int timeoutMs) {
   // a later wait that forgot to arm.
   armed_ = false;
   arrived_ = false;
+  arrivedFlag_ = false;
   return ok;
 }
 
@@ -83,6 +95,7 @@ void ResponseSlot::OnFrame(const std::uint8_t* payload, int count) {
     if (armed_ && !arrived_ && last_.code == awaitedCode_) {
       captured_ = last_;
       arrived_ = true;
+      arrivedFlag_.store(true, std::memory_order_release);
       wake = true;
     }
   }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -25,6 +26,7 @@ struct Answer {
 
 class ResponseSlot final : public FrameSink {
  public:
+  static constexpr int kSpinMicros = 100;
   // Creates / destroys the response event. Without one, waits fail at once.
   void OpenEvent();
   void CloseEvent();
@@ -54,6 +56,7 @@ class ResponseSlot final : public FrameSink {
   bool eventOpen_ = false;
   bool armed_ = false;
   bool arrived_ = false;
+  std::atomic<bool> arrivedFlag_{false};  // mirror of arrived_ for the short spin
   std::uint8_t awaitedCode_ = 0;
   Answer last_;
   Answer captured_;  // written by the reader only while armed and not arrived

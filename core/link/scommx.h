@@ -47,7 +47,7 @@ class SCommX {
 
   // For the reader thread: queued input and the wait for it.
   int QueuedBytes();
-  ReceiveWait WaitReceive(WakeEvent& stop);
+  ReceiveWait WaitReceive(WakeEvent& stop, int* queued);
   bool HungUp() const;
 
   // Settings last applied to the port (the line-settings record).

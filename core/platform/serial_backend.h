@@ -53,8 +53,9 @@ class SerialBackend {
   virtual int QueuedBytes() = 0;
 
   // Sleeps until input is queued, the device hangs up, the channel closes,
-  // or `stop` is signalled. Only the reader thread calls it.
-  virtual ReceiveWait WaitReceive(WakeEvent& stop) = 0;
+  // or `stop` is signalled; with Readable, *queued holds the queued count.
+  // Only the reader thread calls it.
+  virtual ReceiveWait WaitReceive(WakeEvent& stop, int* queued) = 0;
 
   // True once a hang-up was seen; writes fail from then on.
   virtual bool HungUp() const = 0;

@@ -292,7 +292,8 @@ TEST(SCommX, HangUpFailsWritesAndWakesTheReceiveWait) {
   c.portName = pty.SlavePath();
   ASSERT_TRUE(c.Open());
   WakeEvent stop;
-  auto waiting = std::async(std::launch::async, [&] { return c.WaitReceive(stop); });
+  int queued = 0;
+  auto waiting = std::async(std::launch::async, [&] { return c.WaitReceive(stop, &queued); });
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   pty.CloseMaster();
   ASSERT_EQ(waiting.wait_for(std::chrono::seconds(2)), std::future_status::ready);
@@ -300,7 +301,7 @@ TEST(SCommX, HangUpFailsWritesAndWakesTheReceiveWait) {
   EXPECT_TRUE(c.HungUp());
   const Bytes out{0x0F, 0x1C, 0x04};
   EXPECT_EQ(c.Write(out.data(), 3), -1);
-  EXPECT_EQ(c.WaitReceive(stop), ReceiveWait::HungUp);  // at once, no sleep
+  EXPECT_EQ(c.WaitReceive(stop, &queued), ReceiveWait::HungUp);  // at once, no sleep
   EXPECT_TRUE(c.Close());
 }
 
@@ -310,17 +311,19 @@ TEST(SCommX, ReceiveWaitWakesForBytesStopAndClose) {
   c.portName = pty.SlavePath();
   ASSERT_TRUE(c.Open());
   WakeEvent stop;
+  int queued = 0;
   pty.Send({0x0F, 0x80, 0x01, 0x00, 0x04});
-  EXPECT_EQ(c.WaitReceive(stop), ReceiveWait::Readable);
+  EXPECT_EQ(c.WaitReceive(stop, &queued), ReceiveWait::Readable);
+  EXPECT_EQ(queued, 5);
   EXPECT_EQ(c.QueuedBytes(), 5);
   std::uint8_t drain[5];
   EXPECT_EQ(c.Read(drain, 5), 5);
 
   stop.Set();
-  EXPECT_EQ(c.WaitReceive(stop), ReceiveWait::Stopped);
+  EXPECT_EQ(c.WaitReceive(stop, &queued), ReceiveWait::Stopped);
   stop.Reset();
 
-  auto waiting = std::async(std::launch::async, [&] { return c.WaitReceive(stop); });
+  auto waiting = std::async(std::launch::async, [&] { return c.WaitReceive(stop, &queued); });
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   c.Close();  // from another thread while the wait sleeps
   ASSERT_EQ(waiting.wait_for(std::chrono::seconds(2)), std::future_status::ready);

@@ -122,7 +122,8 @@ class PosixSerialBackend final : public SerialBackend {
     return queued;
   }
 
-  ReceiveWait WaitReceive(WakeEvent& stop) override {
+  ReceiveWait WaitReceive(WakeEvent& stop, int* queuedOut) override {
+    *queuedOut = 0;
     if (aborting_) return ReceiveWait::Closed;
     std::shared_lock lock(mutex_);
     const int fd = fd_.load();
@@ -143,6 +144,7 @@ class PosixSerialBackend final : public SerialBackend {
       hungUp_ = true;
       return ReceiveWait::HungUp;
     }
+    if (haveBytes) *queuedOut = queued;
     if (!haveBytes) {
       // Readable with nothing queued: a state change, not data. Pause so a
       // stuck condition cannot turn the reader into a spin.
@@ -167,7 +169,10 @@ class PosixSerialBackend final : public SerialBackend {
 
   // Moves the whole block or as much as the total time-out allows.
   int Transfer(int fd, std::uint8_t* data, int count, bool writing) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_.load());
+    // The clock is read only when the port makes us wait: most transfers
+    // complete in their first call.
+    Clock::time_point deadline{};
+    bool deadlineSet = false;
     int done = 0;
     while (done < count) {
       const ssize_t n = writing ? ::write(fd, data + done, static_cast<size_t>(count - done))
@@ -178,6 +183,10 @@ class PosixSerialBackend final : public SerialBackend {
       }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (!deadlineSet) {
+          deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_.load());
+          deadlineSet = true;
+        }
         const int left = RemainingMs(deadline);
         if (left == 0) break;
         pollfd fds[2] = {{fd, static_cast<short>(writing ? POLLOUT : POLLIN), 0}, {abort_.Fd(), POLLIN, 0}};
