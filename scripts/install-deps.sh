@@ -1,0 +1,23 @@
+#!/bin/bash
+# Installs what the build and the tests need from Debian 12's packages.
+# Runs apt-get only when something is missing; through sudo unless root.
+set -euo pipefail
+
+PACKAGES=(
+  cmake ninja-build g++ make pkg-config
+  libgtest-dev libgmock-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  if [ "$(id -u)" -eq 0 ]; then SUDO=(); else SUDO=(sudo); fi
+  echo "installing: ${missing[*]}"
+  "${SUDO[@]}" apt-get update
+  DEBIAN_FRONTEND=noninteractive "${SUDO[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+fi
