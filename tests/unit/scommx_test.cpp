@@ -64,6 +64,22 @@ class Pty {
   std::string slavePath_;
 };
 
+// A channel opened on a fresh pseudo-terminal.
+class SCommXOnPty : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    c.portName = pty.SlavePath();
+    ASSERT_TRUE(c.Open());
+  }
+  // For settings that must be in place before Open.
+  void Reopen() {
+    c.Close();
+    ASSERT_TRUE(c.Open());
+  }
+  Pty pty;
+  SCommX c;
+};
+
 TEST(DevicePathForPort, NamesLiveUnderDevPathsAreKept) {
   EXPECT_EQ(DevicePathForPort("ttyACM0"), "/dev/ttyACM0");
   EXPECT_EQ(DevicePathForPort("ttyACM10"), "/dev/ttyACM10");
@@ -106,11 +122,7 @@ TEST(SCommX, RefusesWhatIsNotAnOpenableTty) {
   EXPECT_TRUE(c.Close());
 }
 
-TEST(SCommX, MovesBytesBothWays) {
-  Pty pty;
-  SCommX c;
-  c.portName = pty.SlavePath();
-  ASSERT_TRUE(c.Open());
+TEST_F(SCommXOnPty, MovesBytesBothWays) {
   ASSERT_TRUE(c.IsOpen());
   const Bytes out{0x0F, 0x16, 0x04};
   EXPECT_EQ(c.Write(out.data(), 3), 3);
@@ -123,12 +135,9 @@ TEST(SCommX, MovesBytesBothWays) {
   EXPECT_EQ(got, in);
 }
 
-TEST(SCommX, ReadWithNothingArrivingReturnsZeroAfterTheTimeout) {
-  Pty pty;
-  SCommX c;
-  c.portName = pty.SlavePath();
+TEST_F(SCommXOnPty, ReadWithNothingArrivingReturnsZeroAfterTheTimeout) {
   c.SetTimeouts(60);
-  ASSERT_TRUE(c.Open());
+  Reopen();
   std::uint8_t b[4];
   const auto t0 = Clock::now();
   EXPECT_EQ(c.Read(b, 4), 0);
@@ -141,12 +150,9 @@ TEST(SCommX, ReadWithNothingArrivingReturnsZeroAfterTheTimeout) {
   EXPECT_EQ(b[0], 0x42);
 }
 
-TEST(SCommX, WriteIntoAStuckPortEndsAtTheTimeoutWithTheShortCount) {
-  Pty pty;
-  SCommX c;
-  c.portName = pty.SlavePath();
+TEST_F(SCommXOnPty, WriteIntoAStuckPortEndsAtTheTimeoutWithTheShortCount) {
   c.SetTimeouts(100);
-  ASSERT_TRUE(c.Open());
+  Reopen();
   const Bytes big(1 << 20, 0x55);  // far more than the pty buffers; nobody reads
   const auto t0 = Clock::now();
   const int n = c.Write(big.data(), static_cast<int>(big.size()));
@@ -155,11 +161,7 @@ TEST(SCommX, WriteIntoAStuckPortEndsAtTheTimeoutWithTheShortCount) {
   EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(2000));
 }
 
-TEST(SCommX, CloseIsIdempotentAndEndsTransfers) {
-  Pty pty;
-  SCommX c;
-  c.portName = pty.SlavePath();
-  ASSERT_TRUE(c.Open());
+TEST_F(SCommXOnPty, CloseIsIdempotentAndEndsTransfers) {
   EXPECT_TRUE(c.Close());
   EXPECT_FALSE(c.IsOpen());
   EXPECT_TRUE(c.Close());
@@ -169,11 +171,7 @@ TEST(SCommX, CloseIsIdempotentAndEndsTransfers) {
   EXPECT_TRUE(c.Open());
 }
 
-TEST(SCommX, ModemLinesAreRefusedByAPseudoTerminal) {
-  Pty pty;
-  SCommX c;
-  c.portName = pty.SlavePath();
-  ASSERT_TRUE(c.Open());
+TEST_F(SCommXOnPty, ModemLinesAreRefusedByAPseudoTerminal) {
   EXPECT_FALSE(c.SetDtr(true));
   EXPECT_FALSE(c.SetRts(true));
   EXPECT_TRUE(c.IsOpen());  // a refusal does not hurt the channel
@@ -286,11 +284,7 @@ TEST(SCommX, ASecondHolderIsRefusedInThisAndInAnotherProcess) {
   EXPECT_TRUE(second.Open());
 }
 
-TEST(SCommX, HangUpFailsWritesAndWakesTheReceiveWait) {
-  Pty pty;
-  SCommX c;
-  c.portName = pty.SlavePath();
-  ASSERT_TRUE(c.Open());
+TEST_F(SCommXOnPty, HangUpFailsWritesAndWakesTheReceiveWait) {
   WakeEvent stop;
   int queued = 0;
   auto waiting = std::async(std::launch::async, [&] { return c.WaitReceive(stop, &queued); });
@@ -305,11 +299,7 @@ TEST(SCommX, HangUpFailsWritesAndWakesTheReceiveWait) {
   EXPECT_TRUE(c.Close());
 }
 
-TEST(SCommX, ReceiveWaitWakesForBytesStopAndClose) {
-  Pty pty;
-  SCommX c;
-  c.portName = pty.SlavePath();
-  ASSERT_TRUE(c.Open());
+TEST_F(SCommXOnPty, ReceiveWaitWakesForBytesStopAndClose) {
   WakeEvent stop;
   int queued = 0;
   pty.Send({0x0F, 0x80, 0x01, 0x00, 0x04});
