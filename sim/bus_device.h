@@ -34,6 +34,9 @@ class BusDevice {
   // An error code to latch as the programmer's last error (0 = none), asked
   // after each primitive.
   virtual std::uint8_t TakeError() { return 0; }
+  // True once after a primitive started the part's internal write cycle, so
+  // that the programmer can wait for it (asked after each primitive).
+  virtual bool TakeWriteCycle() { return false; }
 };
 
 }  // namespace qmx::sim

@@ -5,14 +5,18 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sim/simulator.h"
 
@@ -26,6 +30,7 @@ constexpr int kUsageExit = 2;
 struct ProgramArgs {
   qmx::sim::Options options;
   std::string link;
+  std::string part, load, save;
   bool log = false;
 };
 
@@ -33,15 +38,22 @@ void PrintUsage(std::FILE* to) {
   std::fputs(
       "usage: qmx71-sim [--model TEXT] [--vcc-reading R] [--firmware MAJOR.MINOR]\n"
       "                 [--link PATH] [--latency-us N] [--log]\n"
+      "                 [--part NAME [--load FILE] [--save FILE]] [--write-cycle-us N]\n"
+      "                 [--external-supply]\n"
       "  --model TEXT           name answered to GET_NAME (default QMX-71A)\n"
       "  --vcc-reading R        supply reading 1..255 (default 79, shown as 3.30 V)\n"
       "  --firmware MAJOR.MINOR version bytes in hex, shown as typed (default 1.00)\n"
       "  --link PATH            keep a symbolic link at PATH to the current port\n"
       "  --latency-us N         delay each answer by N microseconds\n"
       "  --log                  print every command received to standard error\n"
+      "  --part NAME            put the part NAME (93C46, 9016, 24C02, 25C640, ...) in the socket\n"
+      "  --load FILE            fill the part from a raw binary file (from address 0)\n"
+      "  --save FILE            write the part's contents to FILE on exit\n"
+      "  --write-cycle-us N     each write keeps the part busy for N microseconds\n"
+      "  --external-supply      the part is powered whatever the programmer's supply\n"
       "Prints the port path as the first line, then serves until SIGTERM or SIGINT.\n"
       "SIGUSR1 presses the push switch, SIGUSR2 releases it. Standard input takes\n"
-      "the lines: press, release, unplug, replug, vcc R, quit.\n",
+      "the lines: press, release, unplug, replug, vcc R, part NAME, remove, quit.\n",
       to);
 }
 
@@ -72,11 +84,19 @@ bool ParseOption(std::string_view name, std::string_view value, ProgramArgs& arg
     args.link = value;
     return !value.empty();
   }
-  if (name == "--latency-us") {
+  if (name == "--latency-us" || name == "--write-cycle-us") {
     std::uint32_t us = 0;
     if (!ParseNumber(value, us)) return false;
-    args.options.answerLatency = std::chrono::microseconds(us);
+    (name == "--latency-us" ? args.options.answerLatency : args.options.writeCycle) = std::chrono::microseconds(us);
     return true;
+  }
+  if (name == "--part") {
+    args.part = value;
+    return qmx::sim::FindPartSpec(value) != nullptr;
+  }
+  if (name == "--load" || name == "--save") {
+    (name == "--load" ? args.load : args.save) = value;
+    return !value.empty();
   }
   return false;
 }
@@ -88,6 +108,8 @@ std::optional<ProgramArgs> ParseArgs(int argc, char** argv) {
     const std::string_view arg = argv[i];
     if (arg == "--log") {
       args.log = true;
+    } else if (arg == "--external-supply") {
+      args.options.externalSupply = true;
     } else if (i + 1 < argc && ParseOption(arg, argv[i + 1], args)) {
       ++i;
     } else {
@@ -95,7 +117,54 @@ std::optional<ProgramArgs> ParseArgs(int argc, char** argv) {
       return std::nullopt;
     }
   }
+  if ((!args.load.empty() || !args.save.empty()) && args.part.empty()) {
+    std::fputs("qmx71-sim: --load and --save need --part\n", stderr);
+    return std::nullopt;
+  }
   return args;
+}
+
+// Raw binary, from address 0; a file longer than the part is refused.
+bool LoadPart(const std::string& path, PtySimulator& sim) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "qmx71-sim: cannot read %s\n", path.c_str());
+    return false;
+  }
+  const std::vector<std::uint8_t> file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::vector<std::uint8_t> contents = sim.PartContents();
+  if (file.size() > contents.size()) {
+    std::fprintf(stderr, "qmx71-sim: %s holds %zu bytes, the part only %zu\n", path.c_str(), file.size(),
+                 contents.size());
+    return false;
+  }
+  std::copy(file.begin(), file.end(), contents.begin());
+  return sim.SetPartContents(contents);
+}
+
+// Through a temporary file, so that an interrupted save never leaves half a file.
+bool SavePart(const std::string& path, const PtySimulator& sim) {
+  const std::vector<std::uint8_t> contents = sim.PartContents();
+  if (contents.empty()) {
+    std::fputs("qmx71-sim: no part in the socket, nothing saved\n", stderr);
+    return false;
+  }
+  const std::string temp = path + ".tmp" + std::to_string(getpid());
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(contents.data()), static_cast<std::streamsize>(contents.size()));
+    if (!out.flush()) {
+      std::remove(temp.c_str());
+      std::fprintf(stderr, "qmx71-sim: cannot write %s\n", temp.c_str());
+      return false;
+    }
+  }
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    std::remove(temp.c_str());
+    std::fprintf(stderr, "qmx71-sim: cannot replace %s\n", path.c_str());
+    return false;
+  }
+  return true;
 }
 
 void PrintCommand(const LoggedCommand& cmd) {
@@ -139,6 +208,10 @@ bool HandleLine(std::string_view line, PtySimulator& sim) {
     }
   } else if (line.starts_with("vcc ") && ParseVcc(line.substr(4), r)) {
     sim.SetVccReading(r);
+  } else if (line.starts_with("part ")) {
+    if (!sim.InsertPart(std::string(line.substr(5)))) std::fputs("qmx71-sim: unknown part\n", stderr);
+  } else if (line == "remove") {
+    sim.RemovePart();
   } else if (!line.empty()) {
     std::fprintf(stderr, "qmx71-sim: unknown command '%.*s'\n", static_cast<int>(line.size()), line.data());
   }
@@ -220,6 +293,8 @@ int main(int argc, char** argv) {
   }
 
   PtySimulator sim(args->options);
+  if (!args->part.empty()) sim.InsertPart(args->part);
+  if (!args->load.empty() && !LoadPart(args->load, sim)) return kUsageExit;
   if (args->log) sim.SetCommandObserver(PrintCommand);
   if (!sim.Start()) {
     std::fputs("qmx71-sim: cannot open a pseudo-terminal\n", stderr);
@@ -230,8 +305,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   PrintPath(sim);
-  const int rc = Serve(sim, signalFd);
+  int rc = Serve(sim, signalFd);
   sim.Stop();
   close(signalFd);
+  if (!args->save.empty() && !SavePart(args->save, sim)) rc = 1;
   return rc;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <thread>
 
 #include "sim/protocol.h"
 
@@ -88,7 +89,42 @@ void Programmer::SetPartPresent(bool present, std::uint8_t addressBits) {
   options_.detectedAddressBits = addressBits;
 }
 
+void Programmer::AttachDevice(std::shared_ptr<BusDevice> device) {
+  part_.reset();
+  device_ = std::move(device);
+}
+
+bool Programmer::InsertPart(const std::string& name) {
+  std::shared_ptr<EepromPart> part = MakePart(name);
+  if (!part) return false;
+  part->SetExternalSupply(options_.externalSupply);
+  part->OnModeChanged(state_.family, state_.variant);
+  part->OnGpio(state_.gpio);
+  if (state_.supplyOn) part->OnControl(kCtrlSupplyOn);
+  part_ = part;
+  device_ = std::move(part);
+  waitUntil_ = {};
+  return true;
+}
+
+void Programmer::RemovePart() {
+  part_.reset();
+  device_.reset();
+  SetPartPresent(false, 1);
+}
+
+std::string Programmer::PartName() const { return part_ ? part_->Name() : std::string(); }
+
+std::vector<std::uint8_t> Programmer::PartContents() const {
+  return part_ ? part_->Contents() : std::vector<std::uint8_t>();
+}
+
+bool Programmer::SetPartContents(std::span<const std::uint8_t> bytes) {
+  return part_ && part_->SetContents(bytes);
+}
+
 void Programmer::Execute(std::span<const std::uint8_t> payload, std::vector<Answer>& out) {
+  WaitForWriteCycle();
   LoggedCommand logged{payload[0], {payload.begin() + 1, payload.end()}};
   if (observer_) observer_(logged);
   const Args args(payload.subspan(1));
@@ -112,8 +148,26 @@ void Programmer::Reply(std::uint8_t command, std::uint8_t answerCode, std::span<
 
 BusDevice& Programmer::Device() { return device_ ? *device_ : floatingBus_; }
 
-void Programmer::LatchDeviceError() {
-  if (std::uint8_t error = Device().TakeError(); error != ERROR_NONE) state_.lastError = error;
+void Programmer::AfterPrimitive() {
+  BusDevice& device = Device();
+  if (std::uint8_t error = device.TakeError(); error != ERROR_NONE) state_.lastError = error;
+  if (!device.TakeWriteCycle() || options_.writeCycle <= Clock::duration::zero()) return;
+  const auto now = Clock::now();
+  waitUntil_ = now + options_.writeCycle;
+  if (part_) part_->SetBusyUntil(waitUntil_);
+  const auto limit = std::chrono::milliseconds(state_.maxWriteTimeMs);
+  if (state_.modeSet && options_.writeCycle > limit) {
+    waitUntil_ = now + limit;
+    state_.lastError = WAIT_TIMEOUT_ERROR;
+  }
+}
+
+// The firmware polls the part until its write cycle ends or the maximum write
+// time runs out; nothing else is served meanwhile.
+void Programmer::WaitForWriteCycle() {
+  if (waitUntil_ == Clock::time_point{}) return;
+  std::this_thread::sleep_until(waitUntil_);
+  waitUntil_ = {};
 }
 
 void Programmer::OnGetVersion(Args, std::vector<Answer>& out) {
@@ -131,36 +185,37 @@ void Programmer::OnSetMode(Args args, std::vector<Answer>&) {
   state_.maxWriteTimeMs = args[2];
   state_.modeSet = true;
   Device().OnModeChanged(state_.family, state_.variant);
-  LatchDeviceError();
+  AfterPrimitive();
 }
 
 void Programmer::OnWriteGpio(Args args, std::vector<Answer>&) {
   state_.gpio = args[0];
   Device().OnGpio(state_.gpio);
-  LatchDeviceError();
+  AfterPrimitive();
 }
 
 void Programmer::OnWriteData(Args args, std::vector<Answer>&) {
   Device().OnShiftOut(args, false);
-  LatchDeviceError();
+  AfterPrimitive();
 }
 
 void Programmer::OnWriteDone(Args args, std::vector<Answer>&) {
   Device().OnShiftOut(args, true);
-  LatchDeviceError();
+  AfterPrimitive();
 }
 
 void Programmer::OnReadData(Args args, std::vector<Answer>& out) {
   const ReadCount rc = DecodeReadCount(state_.family, args[0]);
   std::vector<std::uint8_t> data = Device().OnShiftIn(rc.count, rc.i2cLastRead);
   data.resize(static_cast<std::size_t>(rc.count), 0xFF);
-  LatchDeviceError();
+  AfterPrimitive();
   Reply(READ_DATA, kAnswerData, data, out);
 }
 
 void Programmer::OnCheckDevice(Args, std::vector<Answer>& out) {
-  const std::array<std::uint8_t, 2> data = {static_cast<std::uint8_t>(options_.partPresent ? 1 : 0),
-                                            options_.detectedAddressBits};
+  std::array<std::uint8_t, 2> data = {static_cast<std::uint8_t>(options_.partPresent ? 1 : 0),
+                                      options_.detectedAddressBits};
+  if (part_) data = {1, part_->DetectedAddressBits()};
   Reply(CHK_DEVICE, kAnswerDeviceCheck, data, out);
 }
 
@@ -175,7 +230,7 @@ void Programmer::OnDevCtrl(Args args, std::vector<Answer>&) {
   it->apply(state_);
   if (!it->forwarded) return;
   Device().OnControl(sub);
-  LatchDeviceError();
+  AfterPrimitive();
 }
 
 void Programmer::OnSetFreq(Args args, std::vector<Answer>&) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sim/bus_device.h"
+#include "sim/eeprom_part.h"
 #include "sim/frame_codec.h"
 
 namespace qmx::sim {
@@ -28,6 +29,10 @@ struct Options {
   std::uint8_t detectedAddressBits = 1;  // CHK_DEVICE byte 1
   std::chrono::microseconds answerLatency{0};  // realistic mode: delay before each answer (0 = instant)
   bool keepLog = true;               // false: commands are not kept (long-running program)
+  // Realistic mode: each programmed write keeps the part busy this long and the
+  // firmware waits for it before its next command (0 = instant).
+  std::chrono::microseconds writeCycle{0};
+  bool externalSupply = false;       // the part is powered by its board, whatever DEV_CTRL 7/8 say
 };
 
 struct ProgrammerState {
@@ -74,7 +79,16 @@ class Programmer {
   void SetVccReading(std::uint8_t r) { options_.vccReading = r; }
   void SetModel(const std::string& name) { options_.model = name; }
   void SetPartPresent(bool present, std::uint8_t addressBits);
-  void AttachDevice(std::shared_ptr<BusDevice> device) { device_ = std::move(device); }
+  // Any other device replaces an inserted part.
+  void AttachDevice(std::shared_ptr<BusDevice> device);
+
+  // The socket. An inserted part answers CHK_DEVICE; after RemovePart it
+  // reports no part. The part takes on the programmer's mode, GPIO and supply.
+  bool InsertPart(const std::string& name);  // false for a name not catalogued
+  void RemovePart();
+  std::string PartName() const;              // empty when no part is inserted
+  std::vector<std::uint8_t> PartContents() const;
+  bool SetPartContents(std::span<const std::uint8_t> bytes);  // false without part or on a wrong size
   // Called for every decoded command before it is executed, kept in the log or not.
   void SetCommandObserver(std::function<void(const LoggedCommand&)> observer) {
     observer_ = std::move(observer);
@@ -93,7 +107,9 @@ class Programmer {
   void Execute(std::span<const std::uint8_t> payload, std::vector<Answer>& out);
   void Reply(std::uint8_t command, std::uint8_t answerCode, std::span<const std::uint8_t> data,
              std::vector<Answer>& out) const;
-  void LatchDeviceError();
+  using Clock = std::chrono::steady_clock;
+  void AfterPrimitive();
+  void WaitForWriteCycle();
   BusDevice& Device();
 
   void OnGetVersion(Args args, std::vector<Answer>& out);
@@ -116,6 +132,8 @@ class Programmer {
   FrameDecoder decoder_;
   std::vector<LoggedCommand> log_;
   std::shared_ptr<BusDevice> device_;
+  std::shared_ptr<EepromPart> part_;  // also device_ while inserted
+  Clock::time_point waitUntil_{};      // end of the firmware's wait for a write cycle
   std::function<void(const LoggedCommand&)> observer_;
   BusDevice floatingBus_;  // stands in when no part model is attached
 };

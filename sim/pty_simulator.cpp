@@ -293,6 +293,31 @@ void PtySimulator::AttachDevice(std::shared_ptr<BusDevice> device) {
   programmer_.AttachDevice(std::move(device));
 }
 
+bool PtySimulator::InsertPart(const std::string& name) {
+  std::lock_guard lock(mu_);
+  return programmer_.InsertPart(name);
+}
+
+void PtySimulator::RemovePart() {
+  std::lock_guard lock(mu_);
+  programmer_.RemovePart();
+}
+
+std::string PtySimulator::PartName() const {
+  std::lock_guard lock(mu_);
+  return programmer_.PartName();
+}
+
+std::vector<std::uint8_t> PtySimulator::PartContents() const {
+  std::lock_guard lock(mu_);
+  return programmer_.PartContents();
+}
+
+bool PtySimulator::SetPartContents(const std::vector<std::uint8_t>& bytes) {
+  std::lock_guard lock(mu_);
+  return programmer_.SetPartContents(bytes);
+}
+
 void PtySimulator::DropNextAnswer(std::uint8_t command, int times) {
   std::lock_guard lock(mu_);
   if (times > 0) {

@@ -52,6 +52,12 @@ class PtySimulator {
   void SetModel(const std::string& name);
   void SetPartPresent(bool present, std::uint8_t addressBits = 1);
   void AttachDevice(std::shared_ptr<BusDevice> device);
+  // The socket, as on Programmer.
+  bool InsertPart(const std::string& name);
+  void RemovePart();
+  std::string PartName() const;
+  std::vector<std::uint8_t> PartContents() const;
+  bool SetPartContents(const std::vector<std::uint8_t>& bytes);
 
   // Fault injection; each applies to the next answer to the given command code
   // (garbage and splitting: to the next answer of any command).

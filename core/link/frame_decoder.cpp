@@ -15,10 +15,11 @@ void FrameDecoder::Feed(const std::uint8_t* bytes, int count) {
       continue;
     }
     if (escapePending_) {
-      // An escaped byte is counted only while fewer than 256 are counted.
+      // Escaped bytes count like any other: a full 256-byte answer whose last
+      // byte needs an escape must not lose that byte.
       frame_[count_] = b;
       escapePending_ = false;
-      if (count_ < 256) ++count_;
+      if (count_ <= 256) ++count_;
     } else if (b == kFrameEnd) {
       // A frame with no payload carries no response code: drop it.
       if (count_ > 0) sink_.OnFrame(frame_, count_);

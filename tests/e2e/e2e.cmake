@@ -8,3 +8,7 @@ qmx_gtest(qmx_e2e_link LABEL sim
   LIBS qmx::core qmx::sim)
 target_compile_definitions(qmx_e2e_link PRIVATE QMX_TRY_OPEN_PORT="$<TARGET_FILE:qmx_try_open_port>")
 add_dependencies(qmx_e2e_link qmx_try_open_port)
+
+qmx_gtest(qmx_e2e_memory LABEL sim
+  SOURCES e2e/program_memory_test.cpp e2e/library_memory_test.cpp
+  LIBS qmx::core qmx::image qmx::sim)

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "host_port.h"
+#include "sim/frame_codec.h"
 #include "sim/protocol.h"
 
 namespace qmx::sim {
@@ -189,6 +190,39 @@ TEST_F(PtySimulatorPlugTest, StopIsBoundedWithAnswerPending) {
   EXPECT_LT(Clock::now() - start, milliseconds(300));
   EXPECT_FALSE(PathExists(link));
   EXPECT_TRUE(host->Read(1, milliseconds(20)).empty());
+}
+
+Bytes Frames(const std::vector<Bytes>& payloads) {
+  Bytes out;
+  for (const Bytes& p : payloads) {
+    const Bytes f = EncodeFrame(p);
+    out.insert(out.end(), f.begin(), f.end());
+  }
+  return out;
+}
+
+// The socket is reachable through the thread-safe front end while serving.
+TEST_F(PtySimulatorTest, InsertedPartIsWrittenAndReadOverThePort) {
+  EXPECT_FALSE(sim.InsertPart("25C999"));
+  ASSERT_TRUE(sim.InsertPart("25C020"));
+  EXPECT_EQ(sim.PartName(), "25C020");
+  Bytes contents(256, 0xCC);
+  EXPECT_FALSE(sim.SetPartContents(Bytes(255, 0xCC)));
+  ASSERT_TRUE(sim.SetPartContents(contents));
+  ASSERT_TRUE(host->Write(Frames({{SET_MODE, kFamilySpi, 0, 50}, {DEV_CTRL, kCtrlSupplyOn},
+                                  {DEV_CTRL, kCtrlChipSelectLow}, {WRITE_DATA, 0x06}, {DEV_CTRL, kCtrlChipSelectHigh},
+                                  {DEV_CTRL, kCtrlChipSelectLow}, {WRITE_DONE, 0x02, 0x30, 0x5A, 0xA5},
+                                  {DEV_CTRL, kCtrlChipSelectHigh}, {DEV_CTRL, kCtrlChipSelectLow},
+                                  {WRITE_DATA, 0x03, 0x2F}, {READ_DATA, 3}, {DEV_CTRL, kCtrlChipSelectHigh},
+                                  {CHK_DEVICE}})));
+  EXPECT_EQ(host->Read(11), (Bytes{0x0F, 0x84, 0xCC, 0x5A, 0xA5, 0x04, 0x0F, 0x85, 0x01, 0x01, 0x04}));
+  contents[0x30] = 0x5A;
+  contents[0x31] = 0xA5;
+  EXPECT_EQ(sim.PartContents(), contents);
+  sim.RemovePart();
+  EXPECT_TRUE(sim.PartContents().empty());
+  ASSERT_TRUE(host->Write(Frames({{CHK_DEVICE}})));
+  EXPECT_EQ(host->Read(5), (Bytes{0x0F, 0x85, 0x00, 0x01, 0x04}));
 }
 
 TEST(PtySimulatorLink, RefusesToReplaceRegularFile) {

@@ -6,10 +6,14 @@
 #include <sys/wait.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "host_port.h"
+#include "sim/frame_codec.h"
+#include "sim/protocol.h"
 
 extern char** environ;
 
@@ -153,6 +157,92 @@ TEST(SimProgram, QuitEndsIt) {
   ASSERT_FALSE(prog.ReadLine(milliseconds(2000)).empty());
   prog.Say("quit\n");
   EXPECT_EQ(prog.WaitExit(milliseconds(1000)), 0);
+}
+
+std::filesystem::path TempPath(const std::string& stem) {
+  return std::filesystem::temp_directory_path() / (stem + "-" + std::to_string(getpid()));
+}
+
+Bytes ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::filesystem::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes Frames(const std::vector<Bytes>& payloads) {
+  Bytes out;
+  for (const Bytes& p : payloads) {
+    const Bytes f = EncodeFrame(p);
+    out.insert(out.end(), f.begin(), f.end());
+  }
+  return out;
+}
+
+// Loads a short file, changes one page over the port, saves on SIGTERM.
+TEST(SimProgram, PartIsLoadedServedAndSavedOnExit) {
+  const auto load = TempPath("qmx-sim-load"), save = TempPath("qmx-sim-save");
+  Bytes image(200);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 37 + 11);
+  WriteFile(load, image);
+  SimProgram prog({"--part", "24C02", "--load", load.string(), "--save", save.string()});
+  const std::string path = prog.ReadLine(milliseconds(2000));
+  ASSERT_FALSE(path.empty());
+  HostPort host(path);
+  ASSERT_TRUE(host.Write(Frames({{SET_MODE, kFamilyI2c, 0, 50}, {DEV_CTRL, kCtrlSupplyOn},
+                                 {DEV_CTRL, kCtrlI2cStart}, {WRITE_DATA, 0xA0}, {WRITE_DATA, 0xC4},
+                                 {WRITE_DONE, 0x01, 0x02, 0x03}, {DEV_CTRL, kCtrlI2cStop},
+                                 {DEV_CTRL, kCtrlI2cStart}, {WRITE_DATA, 0xA0}, {WRITE_DATA, 0x10},
+                                 {DEV_CTRL, kCtrlI2cRestart}, {WRITE_DATA, 0xA1}, {READ_DATA, 0xFE},
+                                 {DEV_CTRL, kCtrlI2cStop}})));
+  EXPECT_EQ(host.Read(5), (Bytes{0x0F, 0x84, image[0x10], image[0x11], 0x04}));
+  prog.Signal(SIGTERM);
+  EXPECT_EQ(prog.WaitExit(milliseconds(1000)), 0);
+  Bytes expected = image;
+  expected.resize(256, 0xFF);
+  expected[0xC4] = 0x01, expected[0xC5] = 0x02, expected[0xC6] = 0x03;
+  EXPECT_EQ(ReadFile(save), expected);
+  std::filesystem::remove(load);
+  std::filesystem::remove(save);
+}
+
+TEST(SimProgram, PartsAreSwappedAndRemovedFromStandardInput) {
+  const auto save = TempPath("qmx-sim-swap");
+  SimProgram prog({"--part", "93C46", "--save", save.string()});
+  const std::string path = prog.ReadLine(milliseconds(2000));
+  ASSERT_FALSE(path.empty());
+  HostPort host(path);
+  prog.Say("part 9016\n");
+  ASSERT_TRUE(host.Write(Frames({{CHK_DEVICE}})));
+  EXPECT_EQ(host.Read(5), (Bytes{0x0F, 0x85, 0x01, 0x01, 0x04}));
+  prog.Say("quit\n");
+  EXPECT_EQ(prog.WaitExit(milliseconds(1000)), 0);
+  EXPECT_EQ(ReadFile(save), Bytes(2048, 0xFF));  // the part in the socket at exit
+  std::filesystem::remove(save);
+
+  SimProgram removed({"--part", "93C46"});
+  HostPort second(removed.ReadLine(milliseconds(2000)));
+  removed.Say("remove\n");
+  ASSERT_TRUE(second.Write(Frames({{GET_NAME}})));  // the answer shows the line was taken
+  EXPECT_EQ(second.Read(11).size(), 11U);
+  ASSERT_TRUE(second.Write(Frames({{CHK_DEVICE}})));
+  EXPECT_EQ(second.Read(5), (Bytes{0x0F, 0x85, 0x00, 0x01, 0x04}));
+}
+
+TEST(SimProgram, UnknownPartOrOversizedFileIsAUsageError) {
+  const auto big = TempPath("qmx-sim-big");
+  WriteFile(big, Bytes(129, 0x3C));
+  for (std::vector<std::string> bad : {std::vector<std::string>{"--part", "93C47"},
+                                       {"--part", "93C46", "--load", big.string()},
+                                       {"--load", big.string()},
+                                       {"--part", "24C02", "--load", (big.string() + ".missing")}}) {
+    SimProgram prog(bad);
+    EXPECT_EQ(prog.WaitExit(milliseconds(1000)), 2) << bad.back();
+  }
+  std::filesystem::remove(big);
 }
 
 TEST(SimProgram, InvalidArgumentsExitWithUsage) {

@@ -67,17 +67,16 @@ TEST_F(FrameDecoderTest, OverlongUnescapedFrameKeepsCodeAnd256Data) {
   for (int i = 0; i < 256; ++i) EXPECT_EQ(f[1 + i], static_cast<std::uint8_t>(0x20 + i % 0x40)) << i;
 }
 
-TEST_F(FrameDecoderTest, EscapedBytesStopCountingOneEarlier) {
-  // 255 data bytes bring the count to 256; an escaped byte is no longer
-  // counted there, an unescaped one still is.
+TEST_F(FrameDecoderTest, FullAnswerKeepsAnEscapedLastByte) {
+  // 255 data bytes, then an escaped 0x04 as the 256th: it is data, and kept.
   Bytes wire{0x0F, 0x84};
   wire.insert(wire.end(), 255, 0x33);
-  wire.insert(wire.end(), {0x05, 0x04, 0x44, 0x04});
+  wire.insert(wire.end(), {0x05, 0x04, 0x05, 0x0F, 0x04});
   Feed(wire);
   ASSERT_EQ(sink.frames.size(), 1u);
   ASSERT_EQ(sink.frames[0].size(), 257u);
   EXPECT_EQ(sink.frames[0][255], 0x33);
-  EXPECT_EQ(sink.frames[0][256], 0x44);
+  EXPECT_EQ(sink.frames[0][256], 0x04);  // the escaped 0x0F after it is beyond the limit
 }
 
 TEST_F(FrameDecoderTest, EmptyFrameIsDiscardedAndDecodingGoesOn) {

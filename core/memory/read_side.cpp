@@ -1,0 +1,191 @@
+// Read, Compare, BlankCheck and Checksum: one block loop per pass, the
+// family's block read, and the per-block action.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "core/catalogue/catalogue.h"
+#include "core/link/connection.h"
+#include "core/memory/bus_sequences.h"
+#include "core/memory/memory_ops.h"
+#include "core/memory/part_target.h"
+#include "core/memory/program_setup.h"
+#include "image/hex_dump.h"
+#include "image/memory_image.h"
+
+namespace qmx {
+
+namespace {
+
+class ReadAction {
+ public:
+  ReadAction(int operation, std::uint8_t* target) : operation_(operation), target_(target) {}
+
+  // False when the block fails the operation.
+  bool Apply(const std::uint8_t* data, int count, std::int32_t offset) {
+    switch (operation_) {
+      case kRead:
+        std::memcpy(target_ + offset, data, static_cast<std::size_t>(count));
+        return true;
+      case kCompare:
+        return std::memcmp(target_ + offset, data, static_cast<std::size_t>(count)) == 0;
+      case kBlankCheck:
+        for (int i = 0; i < count; ++i) {
+          if (data[i] != 0xFF) return false;
+        }
+        return true;
+      default:
+        for (int i = 0; i < count; ++i) sum_ += data[i];
+        return true;
+    }
+  }
+  std::int32_t Sum() const { return sum_; }
+
+ private:
+  int operation_;
+  std::uint8_t* target_;
+  std::int32_t sum_ = 0;
+};
+
+bool ReadBlock(Connection& link, const BitReversal& reverse, const PartTarget& part, std::int32_t unit, int count,
+               Answer& out) {
+  switch (part.family) {
+    case kFamilyMicrowire:
+      return part.series90 ? Series90ReadBlock(link, reverse, part.addressBits, unit, count, out)
+                           : MicrowireReadBlock(link, part.addressBits, unit, count, out);
+    case kFamilyI2c:
+      return I2cReadBlock(link, *part.i2c, unit, count, out);
+    case kFamilySpi:
+      return SpiReadBlock(link, *part.spi, unit, count, out);
+    default:
+      return false;
+  }
+}
+
+// The block loop both front ends share. The last block is cut to the bytes
+// that remain, so nothing past the range is stored or compared.
+bool RunReadPass(Connection& link, const BitReversal& reverse, const PartTarget& part, const ReadPlan& plan,
+                 ReadAction& action, Operator* op, std::int32_t* position) {
+  const int total = plan.block > 0 ? static_cast<int>((plan.length + plan.block - 1) / plan.block) : 0;
+  Answer answer;
+  std::int32_t unit = plan.unitStart;
+  int done = 0;
+  for (std::int32_t t = 0; t < plan.length; t += plan.block, unit += plan.unitStep) {
+    const int count = static_cast<int>(std::min<std::int32_t>(plan.block, plan.length - t));
+    if (!ReadBlock(link, reverse, part, unit, count, answer)) return false;
+    if (!action.Apply(answer.data.data(), count, t)) return false;
+    if (position) *position = t + count;
+    if (op) op->Progress(++done, total);
+  }
+  return true;
+}
+
+constexpr int kMaxI2cReadBlock = 128;
+
+int ClampBlock(std::int32_t block, int whenZero) {
+  if (block > 256) return 256;
+  return block <= 0 ? whenZero : static_cast<int>(block);
+}
+
+ReadPlan LibraryReadPlan(const PartTarget& part, std::int32_t start, std::int32_t length, std::int32_t blockSize) {
+  ReadPlan plan;
+  plan.length = length;
+  const bool words = part.family == kFamilyMicrowire && !part.byteOrganisation;
+  plan.block = ClampBlock(blockSize, words ? 2 : 1);
+  // An I2C read count travels negated (256 - count); above 128 that byte
+  // reads like a plain count, so larger I2C blocks go as two transfers.
+  if (part.family == kFamilyI2c) plan.block = std::min(plan.block, kMaxI2cReadBlock);
+  plan.unitStart = words ? start / 2 : start;
+  plan.unitStep = words ? plan.block / 2 : plan.block;
+  return plan;
+}
+
+ReadPlan ProgramReadPlan(const PartTarget& part, int readSize) {
+  ReadPlan plan;
+  plan.length = part.size;
+  if (part.family == kFamilyMicrowire) {
+    plan.block = readSize == 1 ? 2 : 16;
+    if (part.byteOrganisation) plan.block /= 2;
+    plan.unitStep = part.byteOrganisation ? plan.block : plan.block / 2;
+  } else {
+    plan.block = 16;
+    plan.unitStep = 16;
+  }
+  return plan;
+}
+
+std::string ChecksumLine(std::uint32_t sum) {
+  char line[24];
+  std::snprintf(line, sizeof line, "checksum=%04X", static_cast<unsigned>(sum & 0xFFFF));
+  return line;
+}
+
+void ReportRead(MemoryImage& image, const PartTarget& part, const ProgramSettings& settings, Operator& op,
+                int operation, const ReadAction& action) {
+  switch (operation) {
+    case kRead: {
+      op.LogLine("読出しデータ:");
+      const DumpLayout layout =
+          part.family == kFamilyMicrowire ? DumpLayoutFromIndex(settings.dataMode) : DumpLayout::kBytes;
+      for (const std::string& line : HexDumpLines(image.Data(), static_cast<std::size_t>(image.Size()), layout))
+        op.LogLine(line);
+      op.LogLine(ChecksumLine(image.ImageSum()));
+      op.ShowImageChecksum(image.ImageSum());
+      break;
+    }
+    case kCompare: op.LogLine("データはバッファと同一です。"); break;
+    case kBlankCheck: op.LogLine("デバイスはブランクです。"); break;
+    default: op.LogLine(ChecksumLine(static_cast<std::uint32_t>(action.Sum()))); break;
+  }
+}
+
+void ReportReadFailure(Operator& op, int operation) {
+  op.StartErrorIndication();
+  if (operation == kRead) op.LogLine("メモリ読出しでエラーが発生しました。");
+  if (operation == kCompare) op.LogLine("データ比較でエラーが発生しました。");
+  if (operation == kBlankCheck) op.LogLine("デバイスはブランクではありません。");
+}
+
+}  // namespace
+
+std::int32_t LibraryReadSide(Connection& link, const BitReversal& reverse, int family, int operation,
+                             int deviceNumber, std::int32_t start, std::uint8_t* buffer, std::int32_t length,
+                             std::int32_t blockSize) {
+  if (!link.IsOpen() || operation < kRead || operation > kChecksum) return 0;
+  const std::optional<PartTarget> part = LibraryTarget(family, deviceNumber);
+  if (!part || start < 0 || length < 0 || start > part->size - length) return 0;
+  if (buffer == nullptr && (operation == kRead || operation == kCompare)) return 0;
+
+  if (part->family == kFamilyMicrowire && !part->series90)
+    link.SendCommand2(WR_GPIO, part->byteOrganisation ? 1 : 3);
+  if (part->family == kFamilyI2c) link.SendCommand2(WR_GPIO, 0);
+
+  ReadAction action(operation, buffer);
+  if (!RunReadPass(link, reverse, *part, LibraryReadPlan(*part, start, length, blockSize), action, nullptr, nullptr))
+    return 0;
+  return operation == kChecksum ? action.Sum() : 1;
+}
+
+int ProgramReadSide(Connection& link, MemoryImage& image, const BitReversal& reverse,
+                    const ProgramSettings& settings, Operator& op, int operation) {
+  const std::optional<PartTarget> part = ProgramTarget(settings);
+  if (!part || operation < kRead || operation > kChecksum) return 0;
+  if (!ProgramDeviceSetup(link, settings, *part, op)) {
+    if (part->family == kFamilyMicrowire) op.StartErrorIndication();
+    return 0;
+  }
+  image.readPosition = 0;
+  ReadAction action(operation, image.Data());
+  const bool ok =
+      RunReadPass(link, reverse, *part, ProgramReadPlan(*part, settings.readSize), action, &op, &image.readPosition);
+  link.SendCommand2(DEV_CTRL, DEVCTRL_SUPPLY_OFF);
+  LastError(link);
+  if (!ok) {
+    ReportReadFailure(op, operation);
+    return 0;
+  }
+  ReportRead(image, *part, settings, op, operation, action);
+  return 1;
+}
+
+}  // namespace qmx

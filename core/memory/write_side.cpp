@@ -1,0 +1,159 @@
+// Write and Erase: the family's enable, then one write command per page,
+// streamed without waits. Pages longer than a frame can carry are split into
+// power-of-two pieces that divide the page; the last page is cut to the range.
+#include <algorithm>
+#include <array>
+
+#include "core/catalogue/catalogue.h"
+#include "core/link/connection.h"
+#include "core/memory/bus_sequences.h"
+#include "core/memory/memory_ops.h"
+#include "core/memory/part_target.h"
+#include "core/memory/program_setup.h"
+#include "image/memory_image.h"
+
+namespace qmx {
+
+namespace {
+
+struct WritePlan {
+  std::int32_t start = 0;   // byte address of the first byte
+  std::int32_t length = 0;
+  int page = 1;
+  const std::uint8_t* source = nullptr;  // null: erase with 0xFF
+};
+
+const std::uint8_t* ErasedBlock() {
+  static const std::array<std::uint8_t, 256> kErased = [] {
+    std::array<std::uint8_t, 256> a{};
+    a.fill(0xFF);
+    return a;
+  }();
+  return kErased.data();
+}
+
+int MaxData(const PartTarget& part) {
+  switch (part.family) {
+    case kFamilyI2c: return kMaxI2cData;
+    case kFamilySpi: return MaxSpiData(*part.spi);
+    default: return part.series90 ? 2 : kMaxMicrowireData;
+  }
+}
+
+// One piece of a page: a single write command at byte address `address`.
+void WritePiece(Connection& link, const BitReversal& reverse, const PartTarget& part, std::int32_t address,
+                const std::uint8_t* data, int count) {
+  switch (part.family) {
+    case kFamilyMicrowire:
+      if (part.series90) {
+        Series90WriteWord(link, reverse, part.addressBits, address / 2, data);
+      } else {
+        MicrowireWriteUnits(link, part.addressBits, part.byteOrganisation ? address : address / 2, data, count);
+      }
+      break;
+    case kFamilyI2c: I2cWritePage(link, *part.i2c, address, data, count); break;
+    case kFamilySpi: SpiWritePage(link, *part.spi, address, data, count); break;
+    default: break;
+  }
+}
+
+void RunWritePass(Connection& link, const BitReversal& reverse, const PartTarget& part, const WritePlan& plan,
+                  Operator* op, std::int32_t* position) {
+  const int chunk = FrameChunk(plan.page, MaxData(part));
+  const int total = static_cast<int>((plan.length + plan.page - 1) / plan.page);
+  int done = 0;
+  for (std::int32_t t = 0; t < plan.length; t += plan.page) {
+    const std::int32_t pageLength = std::min<std::int32_t>(plan.page, plan.length - t);
+    for (std::int32_t k = 0; k < pageLength; k += chunk) {
+      const int count = static_cast<int>(std::min<std::int32_t>(chunk, pageLength - k));
+      const std::uint8_t* data = plan.source ? plan.source + t + k : ErasedBlock();
+      WritePiece(link, reverse, part, plan.start + t + k, data, count);
+    }
+    if (position) *position = t + pageLength;
+    if (op) op->Progress(++done, total);
+  }
+}
+
+void WriteEnable(Connection& link, const PartTarget& part) {
+  if (part.family != kFamilyMicrowire) return;  // SPI enables before every page
+  if (part.series90) {
+    Series90WriteEnable(link);
+  } else {
+    MicrowireWriteEnable(link, part.addressBits);
+  }
+}
+
+int ProgramPage(const PartTarget& part, const ProgramSettings& settings) {
+  if (part.family == kFamilyMicrowire) return part.series90 || !part.byteOrganisation ? 2 : 1;
+  return PageLengthFromText(settings.pageSize);
+}
+
+int LibraryPage(const PartTarget& part, std::int32_t blockSize) {
+  if (part.family == kFamilyMicrowire && part.series90) return 2;
+  if (blockSize > 256) return 256;
+  if (blockSize > 0) return static_cast<int>(blockSize);
+  return part.WordOrganised() ? 2 : 1;
+}
+
+}  // namespace
+
+int FrameChunk(int page, int maxData) {
+  if (page <= maxData) return page;
+  int chunk = 1;
+  while (chunk * 2 <= maxData && page % (chunk * 2) == 0) chunk *= 2;
+  return chunk;
+}
+
+std::int32_t LibraryWriteSide(Connection& link, const BitReversal& reverse, int family, int operation,
+                              int deviceNumber, std::int32_t start, const std::uint8_t* buffer,
+                              std::int32_t length, std::int32_t blockSize) {
+  if (!link.IsOpen() || operation < kWrite || operation > kErase) return 0;
+  const std::optional<PartTarget> part = LibraryTarget(family, deviceNumber);
+  if (!part || start < 0 || length < 0 || start > part->size - length) return 0;
+  if (buffer == nullptr && operation == kWrite) return 0;
+  WritePlan plan;
+  plan.start = start;
+  plan.length = length;
+  plan.page = LibraryPage(*part, blockSize);
+  plan.source = operation == kWrite ? buffer : nullptr;
+  // Word-organised parts take whole words only: an odd start, length or
+  // block would leave half a word to come from beyond the caller's data.
+  if (part->WordOrganised() && (start % 2 != 0 || length % 2 != 0 || plan.page % 2 != 0)) return 0;
+
+  if (part->family == kFamilyMicrowire)
+    link.SendCommand2(WR_GPIO, part->series90 ? 0 : (part->byteOrganisation ? 1 : 3));
+  if (part->family == kFamilyI2c) link.SendCommand2(WR_GPIO, 0);
+  WriteEnable(link, *part);
+  RunWritePass(link, reverse, *part, plan, nullptr, nullptr);
+  return 1;
+}
+
+int ProgramWriteSide(Connection& link, MemoryImage& image, const BitReversal& reverse,
+                     const ProgramSettings& settings, Operator& op, int operation) {
+  const std::optional<PartTarget> part = ProgramTarget(settings);
+  if (!part || operation < kWrite || operation > kErase) return 0;
+  const bool microwire = part->family == kFamilyMicrowire;
+  if (microwire) LastError(link);  // clears what an earlier command left behind
+  if (!ProgramDeviceSetup(link, settings, *part, op)) {
+    if (microwire) op.StartErrorIndication();
+    return 0;
+  }
+  WritePlan plan;
+  plan.length = part->size;
+  plan.page = ProgramPage(*part, settings);
+  plan.source = operation == kWrite ? image.Data() : nullptr;
+  image.writePosition = 0;
+  WriteEnable(link, *part);
+  RunWritePass(link, reverse, *part, plan, &op, &image.writePosition);
+  link.SendCommand2(DEV_CTRL, DEVCTRL_SUPPLY_OFF);
+  const int error = LastError(link);
+  // Only the Microwire passes are judged on the programmer's last error.
+  if (microwire && error != ERROR_NONE) {
+    op.LogLine("エラーが発生しました。");
+    return 0;
+  }
+  op.LogLine(operation == kErase ? "デバイス消去が完了しました。" : "書き込みが完了しました。");
+  return 1;
+}
+
+}  // namespace qmx

@@ -1,0 +1,94 @@
+// Shared set-up of the memory tests: the simulator with a part inserted,
+// a connection to it, and an operator that records what the window would show.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/catalogue/catalogue.h"
+#include "core/link/connection.h"
+#include "core/memory/memory_ops.h"
+#include "image/memory_image.h"
+#include "sim/simulator.h"
+
+namespace qmx::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct RecordingOperator : Operator {
+  std::vector<std::string> lines;
+  int errorIndications = 0;
+  int questions = 0;
+  bool answerOk = true;
+  int lastChecksum = -1;
+  int progressCalls = 0;
+  void LogLine(const std::string& line) override { lines.push_back(line); }
+  bool AskOkCancel(const std::string& text, const std::string& caption) override {
+    ++questions;
+    lastQuestion = text + "|" + caption;
+    return answerOk;
+  }
+  void StartErrorIndication() override { ++errorIndications; }
+  void ShowImageChecksum(std::uint16_t sum) override { lastChecksum = sum; }
+  void Progress(int, int) override { ++progressCalls; }
+  std::string lastQuestion;
+  std::string Last() const { return lines.empty() ? std::string() : lines.back(); }
+};
+
+inline Bytes RandomBytes(std::size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  Bytes b(n);
+  for (auto& x : b) x = static_cast<std::uint8_t>(gen());
+  return b;
+}
+
+class MemoryFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sim.Start());
+    ASSERT_TRUE(link.OpenPort(sim.PortPath()));
+    ASSERT_TRUE(link.QueryName().has_value());
+  }
+
+  // Inserts the part and selects it in the program's settings.
+  void Select(int family, int row) {
+    const char* name = PartName(family, row);
+    ASSERT_NE(name, nullptr);
+    ASSERT_TRUE(sim.InsertPart(name)) << name;
+    settings.family = family;
+    settings.row = row;
+    settings.model = kModel71C;
+    image.SetSize(PartSize(family, row));
+    image.Clear();
+  }
+
+  // What the library's open does before the memory calls: family and supply.
+  void LibraryMode(int family, int variant) {
+    link.SendCommand2(SET_RESTART, 0);
+    link.SendCommand4(SET_MODE, static_cast<std::uint8_t>(family), static_cast<std::uint8_t>(variant), 50);
+    link.SendCommand2(DEV_CTRL, DEVCTRL_SUPPLY_ON);
+  }
+
+  std::vector<sim::LoggedCommand> CommandsOf(std::uint8_t code) const {
+    std::vector<sim::LoggedCommand> out;
+    for (const auto& c : sim.Log())
+      if (c.code == code) out.push_back(c);
+    return out;
+  }
+
+  // The log holds every command once the last answer came back; commands
+  // after it need a moment to arrive.
+  void Settle() { ASSERT_TRUE(link.Query(GET_VERSION, RESP_VERSION)); }
+
+  sim::PtySimulator sim;
+  Connection link;
+  BitReversal reverse;
+  MemoryImage image;
+  ProgramSettings settings;
+  RecordingOperator op;
+};
+
+}  // namespace qmx::test
