@@ -40,16 +40,51 @@ bool Connection::OpenPort(const std::string& portName) {
 }
 
 void Connection::Disconnect() {
+  pending_.clear();
   channel_.Close();
   reader_.Stop();
   slot_.CloseEvent();
 }
 
+namespace {
+// Enough to keep the port busy, small enough that one write never nears the
+// channel's time-out.
+constexpr std::size_t kBatchFlushBytes = 2048;
+}  // namespace
+
 bool Connection::SendFrame(const std::uint8_t* payload, int length) {
   if (length < 0 || length > kMaxSendPayload) return false;
   std::uint8_t frame[2 + 2 * kMaxSendPayload];
   const std::size_t n = EncodeFrameInto({payload, static_cast<std::size_t>(length)}, frame);
+  if (batchDepth_ > 0) {
+    if (!channel_.IsOpen()) return false;
+    pending_.insert(pending_.end(), frame, frame + n);
+    return pending_.size() < kBatchFlushBytes || WritePending();
+  }
   return channel_.Write(frame, static_cast<int>(n)) >= 0;
+}
+
+bool Connection::WritePending() {
+  if (pending_.empty()) return true;
+  const bool ok = channel_.Write(pending_.data(), static_cast<int>(pending_.size())) >= 0;
+  pending_.clear();
+  return ok;
+}
+
+bool Connection::Flush() {
+  const bool ok = WritePending();
+  if (!ok) {
+    if (closeHook_) {
+      closeHook_();
+    } else {
+      Disconnect();
+    }
+  }
+  return ok;
+}
+
+void Connection::EndBatch() {
+  if (batchDepth_ > 0 && --batchDepth_ == 0) Flush();
 }
 
 bool Connection::SendCommand(std::uint8_t code) {
@@ -73,6 +108,7 @@ bool Connection::SendCommand4(std::uint8_t code, std::uint8_t a, std::uint8_t b,
 }
 
 bool Connection::WaitResponse(std::uint8_t responseCode, int timeoutMs) {
+  Flush();  // what provokes the answer may still sit in a batch
   return slot_.WaitResponse(responseCode, timeoutMs);
 }
 

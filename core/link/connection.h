@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/link/frame_decoder.h"
 #include "core/link/reader_thread.h"
@@ -51,6 +52,14 @@ class Connection {
   bool SendCommand2(std::uint8_t code, std::uint8_t arg);
   bool SendCommand4(std::uint8_t code, std::uint8_t a, std::uint8_t b, std::uint8_t c);
 
+  // Between BeginBatch and EndBatch frames are collected and written together
+  // (each frame whole, in order) when a wait begins, when the batch ends, or
+  // when enough has piled up: one write per round trip instead of one per
+  // frame. A failed write of a batch runs the close hook.
+  void BeginBatch() { ++batchDepth_; }
+  void EndBatch();
+  bool Flush();
+
   // Arm the answer's code before sending what provokes it; then wait.
   void Expect(std::uint8_t responseCode) { slot_.Arm(responseCode); }
   bool WaitResponse(std::uint8_t responseCode, int timeoutMs = kResponseTimeoutMs);
@@ -69,7 +78,23 @@ class Connection {
   ResponseSlot slot_;
   FrameDecoder decoder_{slot_};
   ReaderThread reader_;
+  bool WritePending();  // without the close hook: SendCommand runs it itself
+
   std::function<void()> closeHook_;
+  int batchDepth_ = 0;
+  std::vector<std::uint8_t> pending_;
+};
+
+// Scope of a batch.
+class SendBatch {
+ public:
+  explicit SendBatch(Connection& link) : link_(link) { link_.BeginBatch(); }
+  ~SendBatch() { link_.EndBatch(); }
+  SendBatch(const SendBatch&) = delete;
+  SendBatch& operator=(const SendBatch&) = delete;
+
+ private:
+  Connection& link_;
 };
 
 }  // namespace qmx

@@ -152,6 +152,7 @@ std::int32_t LibraryReadSide(Connection& link, const BitReversal& reverse, int f
                              int deviceNumber, std::int32_t start, std::uint8_t* buffer, std::int32_t length,
                              std::int32_t blockSize) {
   if (!link.IsOpen() || operation < kRead || operation > kChecksum) return 0;
+  SendBatch batch(link);
   const std::optional<PartTarget> part = LibraryTarget(family, deviceNumber);
   if (!part || start < 0 || length < 0 || start > part->size - length) return 0;
   if (buffer == nullptr && (operation == kRead || operation == kCompare)) return 0;
@@ -170,6 +171,7 @@ int ProgramReadSide(Connection& link, MemoryImage& image, const BitReversal& rev
                     const ProgramSettings& settings, Operator& op, int operation) {
   const std::optional<PartTarget> part = ProgramTarget(settings);
   if (!part || operation < kRead || operation > kChecksum) return 0;
+  SendBatch batch(link);
   if (!ProgramDeviceSetup(link, settings, *part, op)) {
     if (part->family == kFamilyMicrowire) op.StartErrorIndication();
     return 0;

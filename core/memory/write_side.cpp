@@ -108,6 +108,7 @@ std::int32_t LibraryWriteSide(Connection& link, const BitReversal& reverse, int 
                               int deviceNumber, std::int32_t start, const std::uint8_t* buffer,
                               std::int32_t length, std::int32_t blockSize) {
   if (!link.IsOpen() || operation < kWrite || operation > kErase) return 0;
+  SendBatch batch(link);
   const std::optional<PartTarget> part = LibraryTarget(family, deviceNumber);
   if (!part || start < 0 || length < 0 || start > part->size - length) return 0;
   if (buffer == nullptr && operation == kWrite) return 0;
@@ -132,6 +133,7 @@ int ProgramWriteSide(Connection& link, MemoryImage& image, const BitReversal& re
                      const ProgramSettings& settings, Operator& op, int operation) {
   const std::optional<PartTarget> part = ProgramTarget(settings);
   if (!part || operation < kWrite || operation > kErase) return 0;
+  SendBatch batch(link);
   const bool microwire = part->family == kFamilyMicrowire;
   if (microwire) LastError(link);  // clears what an earlier command left behind
   if (!ProgramDeviceSetup(link, settings, *part, op)) {
