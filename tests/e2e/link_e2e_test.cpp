@@ -220,6 +220,48 @@ TEST_F(LinkTest, SwitchReportDuringAWaitLeavesTheWaitAlone) {
   EXPECT_EQ(presses.load(), 1);
 }
 
+TEST_F(LinkTest, BatchedFramesGoOutWholeInOrderWhenAWaitBegins) {
+  {
+    SendBatch batch(conn);
+    conn.SendCommand2(SET_RESTART, 0);
+    conn.SendCommand4(SET_MODE, 2, 0, 10);
+    conn.SendCommand2(DEV_CTRL, DEVCTRL_CS_LOW);
+    std::this_thread::sleep_for(20ms);
+    EXPECT_TRUE(sim.Log().empty());  // still held back
+    ASSERT_TRUE(conn.Query(GET_VERSION, RESP_VERSION));  // the wait sends them first
+    conn.SendCommand2(DEV_CTRL, DEVCTRL_CS_HIGH);
+  }
+  Settle(5);
+  const auto log = sim.Log();
+  ASSERT_EQ(log.size(), 5u);
+  EXPECT_EQ(log[0].code, SET_RESTART);
+  EXPECT_EQ(log[1].code, SET_MODE);
+  EXPECT_EQ(log[3].code, GET_VERSION);
+  EXPECT_EQ(log[4].args, Bytes{DEVCTRL_CS_HIGH});  // sent when the batch ended
+}
+
+TEST_F(LinkTest, LargeBatchIsWrittenAsItGrows) {
+  SendBatch batch(conn);
+  for (int i = 0; i < 1000; ++i) conn.SendCommand2(WR_GPIO, static_cast<std::uint8_t>(i & 3));
+  ASSERT_TRUE(sim.WaitForLog(500, 2s));  // part of it is out before the batch ends
+}
+
+TEST_F(LinkTest, FailedBatchWriteClosesTheConnection) {
+  int closes = 0;
+  conn.SetCloseHook([&] {
+    ++closes;
+    conn.Disconnect();
+  });
+  sim.Unplug();
+  {
+    SendBatch batch(conn);
+    EXPECT_TRUE(conn.SendCommand2(DEV_CTRL, DEVCTRL_SUPPLY_OFF));  // only queued
+    EXPECT_FALSE(conn.Query(GET_VOLTAGE, RESP_VOLTAGE));
+  }
+  EXPECT_EQ(closes, 1);
+  EXPECT_FALSE(conn.IsOpen());
+}
+
 double CpuSeconds() {
   rusage u{};
   ::getrusage(RUSAGE_SELF, &u);
