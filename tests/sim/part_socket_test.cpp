@@ -32,7 +32,7 @@ TEST(PartTable, RowsAreConsistentAndEveryRowMakesItsPart) {
       case PartBus::I2c:
       case PartBus::Spi: {
         const int a8 = spec.a8InInstruction ? 1 : 0;
-        EXPECT_EQ(std::size_t{1} << (8 * spec.addressBytes + spec.blockBits + a8) >= spec.size, true) << spec.name;
+        EXPECT_GE(std::size_t{1} << (8 * spec.addressBytes + spec.blockBits + a8), spec.size) << spec.name;
         EXPECT_EQ(spec.size % static_cast<std::size_t>(spec.pageSize), 0U) << spec.name;
         break;
       }

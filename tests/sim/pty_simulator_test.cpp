@@ -101,9 +101,14 @@ TEST_F(PtySimulatorTest, SplitAnswerArrivesInSeparateWritesSpacedByGap) {
   sim.SplitNextAnswer(3, milliseconds(25));
   ASSERT_TRUE(host->Write(kGetName));
   const auto chunks = host->ReadChunks(kNameAnswer.size(), milliseconds(1000));
-  ASSERT_EQ(chunks.size(), 3U);
-  EXPECT_EQ(Concat(Concat(chunks[0].bytes, chunks[1].bytes), chunks[2].bytes), kNameAnswer);
-  EXPECT_GE(chunks[2].at - chunks[0].at, milliseconds(45));
+  // A loaded machine may let two pieces meet in the reader's buffer; what
+  // must hold is that the answer came in more than one piece, spread by the gaps.
+  ASSERT_GE(chunks.size(), 2U);
+  ASSERT_LE(chunks.size(), 3U);
+  Bytes all;
+  for (const auto& c : chunks) all = Concat(all, c.bytes);
+  EXPECT_EQ(all, kNameAnswer);
+  EXPECT_GE(chunks.back().at - chunks.front().at, milliseconds(20));
 }
 
 TEST_F(PtySimulatorTest, UnsolicitedFramesRawBytesAndSwitchReports) {
