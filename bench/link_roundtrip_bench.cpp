@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_pty.h"
 #include "core/link/connection.h"
 #include "sim/simulator.h"
 
@@ -31,28 +32,16 @@ constexpr std::uint8_t kAnswer[] = {0x0F, 0x80, 0x01, 0x00, 0x04};  // version 1
 class Responder {
  public:
   Responder() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ::grantpt(master_);
-    ::unlockpt(master_);
-    path_ = ::ptsname(master_);
-    // Hold the slave open in raw mode so the line discipline never echoes.
-    holder_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY);
-    termios t{};
-    ::tcgetattr(holder_, &t);
-    ::cfmakeraw(&t);
-    ::tcsetattr(holder_, TCSANOW, &t);
-    ::pipe(stop_);
+    if (::pipe(stop_) != 0) stop_[0] = stop_[1] = -1;
     thread_ = std::thread([this] { Serve(); });
   }
   ~Responder() {
     [[maybe_unused]] auto n = ::write(stop_[1], "x", 1);
     thread_.join();
-    ::close(holder_);
-    ::close(master_);
     ::close(stop_[0]);
     ::close(stop_[1]);
   }
-  const std::string& Path() const { return path_; }
+  const std::string& Path() const { return pty_.path; }
 
  private:
   void Serve() {
@@ -70,8 +59,9 @@ class Responder {
       }
     }
   }
-  int master_ = -1, holder_ = -1, stop_[2] = {-1, -1};
-  std::string path_;
+  qmx::bench::PtyPair pty_;
+  int master_ = pty_.master;
+  int stop_[2] = {-1, -1};
   std::thread thread_;
 };
 
@@ -111,10 +101,7 @@ int main(int argc, char** argv) {
   Responder linkResponder;
 
   const int bare = ::open(bareResponder.Path().c_str(), O_RDWR | O_NOCTTY);
-  termios t{};
-  ::tcgetattr(bare, &t);
-  ::cfmakeraw(&t);
-  ::tcsetattr(bare, TCSANOW, &t);
+  qmx::bench::MakeRaw(bare);
 
   qmx::Connection link;
   if (bare < 0 || !link.OpenPort(linkResponder.Path())) {

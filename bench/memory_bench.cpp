@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "core/catalogue/catalogue.h"
+#include "bench/bench_pty.h"
 #include "core/link/connection.h"
 #include "core/link/frame_decoder.h"
 #include "core/memory/memory_ops.h"
@@ -40,24 +41,15 @@ struct Exchange {
 class Responder : public qmx::FrameSink {
  public:
   Responder(int family, std::uint8_t addressBits) : family_(family), bits_(addressBits) {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ::grantpt(master_);
-    ::unlockpt(master_);
-    path_ = ::ptsname(master_);
-    holder_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY);
-    termios t{};
-    ::tcgetattr(holder_, &t);
-    ::cfmakeraw(&t);
-    ::tcsetattr(holder_, TCSANOW, &t);
     if (::pipe(stop_) != 0) stop_[0] = stop_[1] = -1;
     thread_ = std::thread([this] { Serve(); });
   }
   ~Responder() override {
     [[maybe_unused]] auto n = ::write(stop_[1], "x", 1);
     thread_.join();
-    for (int fd : {holder_, master_, stop_[0], stop_[1]}) ::close(fd);
+    for (int fd : {stop_[0], stop_[1]}) ::close(fd);
   }
-  const std::string& Path() const { return path_; }
+  const std::string& Path() const { return pty_.path; }
   std::vector<Exchange> Take() {
     std::lock_guard lock(mutex_);
     if (!pending_.empty()) exchanges_.push_back({pending_, {}});
@@ -115,8 +107,9 @@ class Responder : public qmx::FrameSink {
   }
   int family_;
   std::uint8_t bits_;
-  int master_ = -1, holder_ = -1, stop_[2] = {-1, -1};
-  std::string path_;
+  qmx::bench::PtyPair pty_;
+  int master_ = pty_.master;
+  int stop_[2] = {-1, -1};
   std::thread thread_;
   qmx::FrameDecoder decoder_{*this};
   std::mutex mutex_;
@@ -133,10 +126,7 @@ struct NullOperator : qmx::Operator {
 double Replay(const std::vector<Exchange>& exchanges, int family, std::uint8_t bits) {
   Responder responder(family, bits);
   const int fd = ::open(responder.Path().c_str(), O_RDWR | O_NOCTTY);
-  termios t{};
-  ::tcgetattr(fd, &t);
-  ::cfmakeraw(&t);
-  ::tcsetattr(fd, TCSANOW, &t);
+  qmx::bench::MakeRaw(fd);
   std::uint8_t buf[4096];
   const auto t0 = Clock::now();
   for (const Exchange& e : exchanges) {
