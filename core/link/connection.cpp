@@ -1,6 +1,8 @@
 #include "core/link/connection.h"
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 #include "core/protocol/encoding.h"
@@ -83,6 +85,16 @@ bool Connection::Flush() {
   return ok;
 }
 
+void Connection::DrainOutput() {
+  // A USB serial driver may hold kilobytes of streamed writes; the answer
+  // window should start when the programmer has our last command, not before.
+  // Bounded by the channel's write time-out.
+  if (channel_.OutputQueued() <= 0) return;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(channel_.timeoutMs);
+  while (channel_.OutputQueued() > 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 void Connection::EndBatch() {
   if (batchDepth_ > 0 && --batchDepth_ == 0) Flush();
 }
@@ -109,6 +121,7 @@ bool Connection::SendCommand4(std::uint8_t code, std::uint8_t a, std::uint8_t b,
 
 bool Connection::WaitResponse(std::uint8_t responseCode, int timeoutMs) {
   Flush();  // what provokes the answer may still sit in a batch
+  DrainOutput();
   return slot_.WaitResponse(responseCode, timeoutMs);
 }
 

@@ -79,6 +79,7 @@ class Connection {
   FrameDecoder decoder_{slot_};
   ReaderThread reader_;
   bool WritePending();  // without the close hook: SendCommand runs it itself
+  void DrainOutput();
 
   std::function<void()> closeHook_;
   int batchDepth_ = 0;

@@ -69,6 +69,7 @@ int SCommX::Write(const std::uint8_t* data, int count) { return backend_->Write(
 int SCommX::Read(std::uint8_t* buffer, int count) { return backend_->Read(buffer, count); }
 
 int SCommX::QueuedBytes() { return backend_->QueuedBytes(); }
+int SCommX::OutputQueued() { return backend_->OutputQueued(); }
 ReceiveWait SCommX::WaitReceive(WakeEvent& stop, int* queued) { return backend_->WaitReceive(stop, queued); }
 bool SCommX::HungUp() const { return backend_->HungUp(); }
 

@@ -47,6 +47,7 @@ class SCommX {
 
   // For the reader thread: queued input and the wait for it.
   int QueuedBytes();
+  int OutputQueued();
   ReceiveWait WaitReceive(WakeEvent& stop, int* queued);
   bool HungUp() const;
 

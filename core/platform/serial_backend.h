@@ -51,6 +51,8 @@ class SerialBackend {
 
   // Bytes waiting in the input queue, or -1.
   virtual int QueuedBytes() = 0;
+  // Bytes written but not yet taken by the device (0 when unknown).
+  virtual int OutputQueued() = 0;
 
   // Sleeps until input is queued, the device hangs up, the channel closes,
   // or `stop` is signalled; with Readable, *queued holds the queued count.

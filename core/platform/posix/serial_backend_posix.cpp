@@ -122,6 +122,15 @@ class PosixSerialBackend final : public SerialBackend {
     return queued;
   }
 
+  int OutputQueued() override {
+    if (aborting_) return 0;
+    std::shared_lock lock(mutex_);
+    const int fd = fd_.load();
+    int queued = 0;
+    if (fd < 0 || ::ioctl(fd, TIOCOUTQ, &queued) != 0) return 0;
+    return queued;
+  }
+
   ReceiveWait WaitReceive(WakeEvent& stop, int* queuedOut) override {
     *queuedOut = 0;
     if (aborting_) return ReceiveWait::Closed;

@@ -1,0 +1,99 @@
+// Connection behaviour that needs a scripted port rather than a real one.
+#include "core/link/connection.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <vector>
+
+#include "core/platform/wake_event.h"
+
+namespace qmx {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A port that accepts every write and reports a draining output queue.
+class ScriptedPort final : public SerialBackend {
+ public:
+  explicit ScriptedPort(std::atomic<int>& outq, std::vector<std::uint8_t>& written)
+      : outq_(outq), written_(written) {}
+  bool Open(const std::string&) override { return open_ = true; }
+  void Close() override { open_ = false; }
+  bool IsOpen() const override { return open_; }
+  void ApplyLineSettings(const LineSettings&) override {}
+  void SetTimeouts(int) override {}
+  int Write(const std::uint8_t* data, int count) override {
+    if (!open_) return -1;
+    written_.insert(written_.end(), data, data + count);
+    return count;
+  }
+  int Read(std::uint8_t*, int) override { return -1; }
+  bool SetDtr(bool) override { return false; }
+  bool SetRts(bool) override { return false; }
+  int QueuedBytes() override { return 0; }
+  int OutputQueued() override {
+    const int left = outq_.load();
+    if (left > 0) outq_ = left - 1;  // the device takes a little each look
+    return left;
+  }
+  ReceiveWait WaitReceive(WakeEvent& stop, int*) override {
+    stop.Wait(-1);
+    return ReceiveWait::Stopped;
+  }
+  bool HungUp() const override { return false; }
+
+ private:
+  bool open_ = false;
+  std::atomic<int>& outq_;
+  std::vector<std::uint8_t>& written_;
+};
+
+TEST(Connection, AnswerWindowStartsOnceTheDriverHasSentEverything) {
+  std::atomic<int> outq{0};
+  std::vector<std::uint8_t> written;
+  Connection link(std::make_unique<ScriptedPort>(outq, written));
+  ASSERT_TRUE(link.OpenPort("scripted"));
+  outq = 40;  // 40 looks, about 40 ms of draining
+  link.Expect(RESP_VERSION);
+  const auto t0 = Clock::now();
+  EXPECT_FALSE(link.WaitResponse(RESP_VERSION, 50));
+  const auto took = Clock::now() - t0;
+  EXPECT_EQ(outq.load(), 0);
+  EXPECT_GE(took, std::chrono::milliseconds(85));  // the drain, then the full window
+  EXPECT_LT(took, std::chrono::milliseconds(3000));
+  link.Disconnect();
+}
+
+TEST(Connection, DrainGivesUpAtTheWriteTimeout) {
+  std::atomic<int> outq{0};
+  std::vector<std::uint8_t> written;
+  Connection link(std::make_unique<ScriptedPort>(outq, written));
+  link.Channel().timeoutMs = 100;
+  ASSERT_TRUE(link.OpenPort("scripted"));
+  outq = 1000000;  // a device that never takes the data
+  const auto t0 = Clock::now();
+  EXPECT_FALSE(link.WaitResponse(RESP_VERSION, 10));
+  EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(1500));
+  link.Disconnect();
+}
+
+TEST(Connection, BatchKeepsFramesWholeAndInOrder) {
+  std::atomic<int> outq{0};
+  std::vector<std::uint8_t> written;
+  Connection link(std::make_unique<ScriptedPort>(outq, written));
+  ASSERT_TRUE(link.OpenPort("scripted"));
+  {
+    SendBatch batch(link);
+    link.SendCommand2(DEV_CTRL, DEVCTRL_I2C_START);
+    link.SendCommand(GET_NAME);
+    EXPECT_TRUE(written.empty());
+  }
+  EXPECT_EQ(written, (std::vector<std::uint8_t>{0x0F, 0x0D, 0x05, 0x04, 0x04, 0x0F, 0x16, 0x04}));
+  link.Disconnect();
+}
+
+}  // namespace
+}  // namespace qmx
