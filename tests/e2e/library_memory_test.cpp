@@ -2,6 +2,7 @@
 // numbers against the simulated parts.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -176,6 +177,23 @@ TEST_F(LibraryBus, RefusalsSendNothing) {
   link.Disconnect();
   EXPECT_EQ(r(kFamilyI2c, kRead, 2, 0, buf.data(), 16), 0);
   EXPECT_EQ(w(kFamilyI2c, kErase, 2, 0, nullptr, 16), 0);
+}
+
+TEST_F(LibraryBus, LastWriteBlockStopsAtTheCallersLength) {
+  ASSERT_TRUE(sim.InsertPart("25C160"));  // real page 16
+  LibraryMode(kFamilySpi, 0);
+  // Exactly 21 bytes on the heap: a read past them is caught by the sanitizers.
+  const auto data = std::make_unique<std::uint8_t[]>(21);
+  for (int i = 0; i < 21; ++i) data[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(0x30 + i);
+  ASSERT_EQ(LibraryWriteSide(link, reverse, kFamilySpi, kWrite, 4, 16, data.get(), 21, 8), 1);
+  Settle();
+  const auto writes = CommandsOf(WRITE_DONE);
+  ASSERT_EQ(writes.size(), 3u);
+  EXPECT_EQ(writes[2].args.size(), 3u + 5u);  // instruction, two address bytes, the last 5 data bytes
+  const Bytes chip = sim.PartContents();
+  for (int i = 0; i < 21; ++i) EXPECT_EQ(chip[static_cast<std::size_t>(16 + i)], 0x30 + i);
+  EXPECT_EQ(chip[37], 0xFF);
+  EXPECT_EQ(chip[15], 0xFF);
 }
 
 TEST_F(LibraryBus, ByteOrganisedWritesMayBeOdd) {
