@@ -52,7 +52,10 @@ TEST_P(ProgramPass, WriteReadCompareChecksumEraseBlank) {
   std::copy(pattern.begin(), pattern.end(), image.Data());
 
   ASSERT_EQ(ProgramWriteSide(link, image, reverse, settings, op, kWrite), 1) << op.Last();
+
+  Settle();
   EXPECT_EQ(op.Last(), "書き込みが完了しました。");
+  Settle();
   ASSERT_EQ(sim.PartContents(), pattern) << "the chip holds something else than was written";
 
   image.Clear();
@@ -80,7 +83,10 @@ TEST_P(ProgramPass, WriteReadCompareChecksumEraseBlank) {
   EXPECT_EQ(op.Last(), sumLine);
 
   ASSERT_EQ(ProgramWriteSide(link, image, reverse, settings, op, kErase), 1);
+
+  Settle();
   EXPECT_EQ(op.Last(), "デバイス消去が完了しました。");
+  Settle();
   EXPECT_EQ(sim.PartContents(), Bytes(static_cast<std::size_t>(Size()), 0xFF));
   ASSERT_EQ(ProgramReadSide(link, image, reverse, settings, op, kBlankCheck), 1);
   EXPECT_EQ(op.Last(), "デバイスはブランクです。");
@@ -162,6 +168,7 @@ TEST_F(ProgramBus, Microwire93C46WriteWordsInWordAndByteMode) {
   Select(kFamilyMicrowire, 1);
   settings.pageSize = "16";  // ignored by Microwire
   ASSERT_EQ(ProgramWriteSide(link, image, reverse, settings, op, kWrite), 1);
+  Settle();
   auto data = CommandsOf(WRITE_DATA);
   auto writes = CommandsOf(WRITE_DONE);
   ASSERT_EQ(data.size(), 1u);
@@ -175,6 +182,7 @@ TEST_F(ProgramBus, Microwire93C46WriteWordsInWordAndByteMode) {
   settings.dataMode = 0;
   settings.gp1 = 0;
   ASSERT_EQ(ProgramWriteSide(link, image, reverse, settings, op, kWrite), 1);
+  Settle();
   data = CommandsOf(WRITE_DATA);
   writes = CommandsOf(WRITE_DONE);
   EXPECT_EQ(Word(data[0]), 0x0260);
@@ -187,6 +195,7 @@ TEST_F(ProgramBus, Microwire93C46WriteWordsInWordAndByteMode) {
 TEST_F(ProgramBus, Series90WriteEnablesOnceThenWritesWordByWord) {
   Select(kFamilyMicrowire, 11);  // 9016
   ASSERT_EQ(ProgramWriteSide(link, image, reverse, settings, op, kErase), 1);
+  Settle();
   const auto data = CommandsOf(WRITE_DATA);
   ASSERT_EQ(data.size(), 1u);
   EXPECT_EQ(data[0].args, (Bytes{0xA3, 0x00}));
@@ -223,6 +232,7 @@ TEST_F(ProgramBus, I2cErase24C02InPagesOfEight) {
   Select(kFamilyI2c, 2);
   settings.pageSize = "8";
   ASSERT_EQ(ProgramWriteSide(link, image, reverse, settings, op, kErase), 1);
+  Settle();
   const auto writes = CommandsOf(WRITE_DONE);
   ASSERT_EQ(writes.size(), 32u);
   for (const auto& w : writes) EXPECT_EQ(w.args, Bytes(8, 0xFF));
@@ -237,6 +247,7 @@ TEST_F(ProgramBus, SpiWriteEnablesBeforeEveryPage) {
   const Bytes pattern = RandomBytes(8192, 3);
   std::copy(pattern.begin(), pattern.end(), image.Data());
   ASSERT_EQ(ProgramWriteSide(link, image, reverse, settings, op, kWrite), 1);
+  Settle();
   const auto writes = CommandsOf(WRITE_DONE);
   ASSERT_EQ(writes.size(), 256u);
   EXPECT_EQ(writes[1].args[0], 0x02);
@@ -255,6 +266,7 @@ TEST_F(ProgramBus, PagesLongerThanAFrameAreSplitNotDropped) {
     settings.pageSize = page;
     std::copy(pattern.begin(), pattern.end(), image.Data());
     ASSERT_EQ(ProgramWriteSide(link, image, reverse, settings, op, kWrite), 1);
+    Settle();
     for (const auto& w : CommandsOf(WRITE_DONE)) EXPECT_LE(w.args.size(), 32u);
     EXPECT_EQ(sim.PartContents(), pattern);
     ASSERT_TRUE(sim.SetPartContents(Bytes(8192, 0xCC)));
@@ -263,6 +275,7 @@ TEST_F(ProgramBus, PagesLongerThanAFrameAreSplitNotDropped) {
   settings.pageSize = "64";
   std::copy(pattern.begin(), pattern.end(), image.Data());
   ASSERT_EQ(ProgramWriteSide(link, image, reverse, settings, op, kWrite), 1);
+  Settle();
   EXPECT_EQ(sim.PartContents(), pattern);
 }
 
@@ -270,6 +283,7 @@ TEST_F(ProgramBus, LastPageStopsAtTheEndOfThePart) {
   Select(kFamilyI2c, 2);  // 256 bytes
   settings.pageSize = "48";
   ASSERT_EQ(ProgramWriteSide(link, image, reverse, settings, op, kErase), 1);
+  Settle();
   const auto writes = CommandsOf(WRITE_DONE);
   ASSERT_EQ(writes.size(), 6u);
   EXPECT_EQ(writes.back().args.size(), 16u);  // 256 - 5 * 48
@@ -284,12 +298,15 @@ TEST_F(ProgramBus, PageLargerThanThePartsRealPageShowsInCompare) {
   std::copy(pattern.begin(), pattern.end(), image.Data());
   settings.pageSize = "16";
   ASSERT_EQ(ProgramWriteSide(link, image, reverse, settings, op, kWrite), 1);
+  Settle();
   EXPECT_EQ(ProgramReadSide(link, image, reverse, settings, op, kCompare), 0);
   settings.pageSize = "8";
   ASSERT_EQ(ProgramWriteSide(link, image, reverse, settings, op, kWrite), 1);
+  Settle();
   EXPECT_EQ(ProgramReadSide(link, image, reverse, settings, op, kCompare), 1);
   settings.pageSize = "0";  // taken as 1
   ASSERT_EQ(ProgramWriteSide(link, image, reverse, settings, op, kWrite), 1);
+  Settle();
   EXPECT_EQ(CommandsOf(WRITE_DONE).back().args.size(), 1u);
 }
 
@@ -357,6 +374,7 @@ TEST_F(ProgramSetUp, MicrowireWriteIsJudgedOnTheLastError) {
   Select(kFamilyI2c, 2);
   sim.DropNextAnswer(GET_LAST_ERR);
   EXPECT_EQ(ProgramWriteSide(link, image, reverse, settings, op, kWrite), 1);
+  Settle();
 }
 
 TEST_F(ProgramSetUp, NoFamilyOrRowSendsNothing) {
