@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <type_traits>
 
 #include "core/catalogue/catalogue.h"
@@ -23,6 +25,7 @@ namespace qmx {
 namespace {
 
 constexpr int kMaxRawTransfer = 256;
+constexpr int kCloseDrainMs = 20;
 // One WRITE_DATA/WRITE_DONE frame carries the code and at most this many bytes.
 constexpr int kRawChunk = kMaxSendPayload - 1;
 
@@ -78,7 +81,11 @@ class Library {
   }
 
   void Close() {
-    if (link_.IsOpen()) link_.SendCommand2(DEV_CTRL, DEVCTRL_SUPPLY_OFF);
+    // Closing the last handle right behind the write may drop what the
+    // driver still holds; the part must not be left powered, so give the
+    // supply-off a moment to leave.
+    if (link_.IsOpen() && link_.SendCommand2(DEV_CTRL, DEVCTRL_SUPPLY_OFF))
+      std::this_thread::sleep_for(std::chrono::milliseconds(kCloseDrainMs));
     CloseConnection();
   }
 

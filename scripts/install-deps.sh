@@ -6,6 +6,7 @@ set -euo pipefail
 PACKAGES=(
   cmake ninja-build g++ make pkg-config
   libgtest-dev libgmock-dev
+  python3
 )
 
 missing=()

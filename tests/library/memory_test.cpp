@@ -1,0 +1,102 @@
+// Memory exports through the library by device number, asserted on the part.
+#include <numeric>
+
+#include "tests/library/library_fixture.h"
+
+namespace qmxlib {
+namespace {
+
+struct PartCase {
+  const char* part;
+  int family;
+  int variant;
+  int device;
+};
+
+class QmxMemoryTest : public QmxLibraryTest, public ::testing::WithParamInterface<PartCase> {
+ protected:
+  void SetUp() override {
+    QmxLibraryTest::SetUp();
+    sim->SetModel("QMX-71C");
+    ASSERT_TRUE(sim->InsertPart(GetParam().part));
+    ASSERT_EQ(QmxOpen(GetParam().family, GetParam().variant, 50, 0), 1);
+    size = static_cast<std::int32_t>(sim->PartContents().size());
+    ASSERT_GT(size, 0);
+  }
+  std::int32_t size = 0;
+};
+
+TEST_P(QmxMemoryTest, RangesRoundTripThroughThePart) {
+  const int dev = GetParam().device;
+  const Bytes pattern = RandomBytes(static_cast<std::size_t>(size), 40u + static_cast<unsigned>(dev));
+  ASSERT_EQ(QmxWrite(dev, 0, pattern.data(), size, 0), 1);
+  Synced();
+  ASSERT_EQ(sim->PartContents(), pattern);
+
+  Bytes back(static_cast<std::size_t>(size), 0xCC);
+  ASSERT_EQ(QmxRead(dev, 0, back.data(), size, 0), 1);
+  EXPECT_EQ(back, pattern);
+
+  // A middle range with a block size above the limit, cut to 256.
+  const std::int32_t start = size / 4;
+  const std::int32_t len = size / 2 - 2;
+  Bytes middle(static_cast<std::size_t>(len) + 4, 0xCC);
+  ASSERT_EQ(QmxRead(dev, start, middle.data(), len, 1000), 1);
+  EXPECT_TRUE(std::equal(middle.begin(), middle.begin() + len, pattern.begin() + start));
+  EXPECT_EQ(middle[static_cast<std::size_t>(len)], 0xCC);
+
+  const std::int32_t sum = std::accumulate(pattern.begin() + start, pattern.begin() + start + len, 0);
+  EXPECT_EQ(QmxChecksum(dev, start, nullptr, len, 16), sum);
+  EXPECT_EQ(QmxCompare(dev, 0, pattern.data(), size, 0), 1);
+  Bytes changed = pattern;
+  changed[static_cast<std::size_t>(size / 2)] ^= 0x40;
+  EXPECT_EQ(QmxCompare(dev, 0, changed.data(), size, 0), 0);
+  EXPECT_EQ(QmxBlankChk(dev, 0, nullptr, size, 0), 0);
+
+  ASSERT_EQ(QmxErase(dev, 0, nullptr, size, 0), 1);
+  EXPECT_EQ(QmxBlankChk(dev, 0, nullptr, size, 0), 1);
+  Synced();
+  EXPECT_EQ(sim->PartContents(), Bytes(static_cast<std::size_t>(size), 0xFF));
+}
+
+TEST_P(QmxMemoryTest, BadArgumentsAreRefusedWithoutSending) {
+  const int dev = GetParam().device;
+  Synced();
+  const std::size_t before = sim->Log().size();
+  Bytes buf(16, 0xCC);
+  EXPECT_EQ(QmxRead(dev, 0, nullptr, 16, 0), 0);
+  EXPECT_EQ(QmxCompare(dev, 0, nullptr, 16, 0), 0);
+  EXPECT_EQ(QmxWrite(dev, 0, nullptr, 16, 0), 0);
+  EXPECT_EQ(QmxRead(dev, 0, buf.data(), -2, 0), 0);
+  EXPECT_EQ(QmxErase(dev, 0, nullptr, -2, 0), 0);
+  EXPECT_EQ(QmxRead(dev, size - 8, buf.data(), 16, 0), 0);  // past the part
+  EXPECT_EQ(QmxRead(250, 0, buf.data(), 16, 0), 0);         // no such device
+  EXPECT_EQ(QmxWrite(-1, 0, buf.data(), 16, 0), 0);
+  EXPECT_EQ(Synced().size(), before);  // nothing besides the sync queries
+  EXPECT_EQ(buf, Bytes(16, 0xCC));
+}
+
+std::string CaseName(const ::testing::TestParamInfo<PartCase>& info) {
+  return "P" + std::string(info.param.part) + "_D" + std::to_string(info.param.device);
+}
+
+INSTANTIATE_TEST_SUITE_P(Parts, QmxMemoryTest,
+                         ::testing::Values(PartCase{"93C46", 0, 0, 1}, PartCase{"93C46", 0, 0, 101},
+                                           PartCase{"9016", 0, 1, 204}, PartCase{"24C64", 1, 0, 7},
+                                           PartCase{"25C640", 2, 0, 6}),
+                         CaseName);
+
+TEST_F(QmxLibraryTest, WordOrganisedReadUsesTwoByteBlocks) {
+  sim->SetModel("QMX-71A");
+  ASSERT_TRUE(sim->InsertPart("93C46"));
+  ASSERT_EQ(QmxOpen(0, 0, 50, 0), 1);
+  Bytes buf(128);
+  ASSERT_EQ(QmxRead(1, 0, buf.data(), 128, 0), 1);
+  const Log reads = CommandsOf(Synced(), qmx::sim::READ_DATA);
+  ASSERT_EQ(reads.size(), 64u);
+  for (const auto& r : reads) EXPECT_EQ(r.args, Bytes{2});
+  EXPECT_EQ(buf, sim->PartContents());
+}
+
+}  // namespace
+}  // namespace qmxlib
