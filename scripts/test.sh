@@ -5,3 +5,4 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/build.sh default
 ctest --preset default -j "$(nproc)"
+bash scripts/check-install.sh build/default
