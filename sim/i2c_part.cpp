@@ -15,11 +15,11 @@ constexpr std::uint8_t kSelectMask = 0x07;
 
 }  // namespace
 
-I2cPart::I2cPart(const PartSpec& spec)
-    : EepromPart(spec.name, spec.size, kFamilyI2c),
-      pageSize_(static_cast<std::size_t>(spec.pageSize)),
-      addressBytes_(spec.addressBytes),
-      blockBits_(spec.blockBits) {}
+I2cPart::I2cPart(const PartSpec& row)
+    : EepromPart(row.name, row.size, kFamilyI2c),
+      pageSize_(static_cast<std::size_t>(row.pageSize)),
+      addressBytes_(row.addressBytes),
+      blockBits_(row.blockBits) {}
 
 void I2cPart::Reset() {
   phase_ = Phase::Idle;

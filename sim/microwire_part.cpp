@@ -16,8 +16,8 @@ constexpr std::uint32_t kSubEwds = 0b00, kSubWral = 0b01, kSubEral = 0b10, kSubE
 
 }  // namespace
 
-MicrowirePart::MicrowirePart(const PartSpec& spec)
-    : EepromPart(spec.name, spec.size, kFamilyMicrowire), wordBits_(spec.addressBits) {}
+MicrowirePart::MicrowirePart(const PartSpec& row)
+    : EepromPart(row.name, row.size, kFamilyMicrowire), wordBits_(row.addressBits) {}
 
 void MicrowirePart::Reset() {
   writeEnabled_ = false;  // the latch powers up disabled

@@ -70,13 +70,13 @@ const PartSpec* FindPartSpec(std::string_view name) {
 }
 
 std::shared_ptr<EepromPart> MakePart(const std::string& name) {
-  const PartSpec* spec = FindPartSpec(name);
-  if (spec == nullptr) return nullptr;
-  switch (spec->bus) {
-    case PartBus::Microwire: return std::make_shared<MicrowirePart>(*spec);
-    case PartBus::Series90: return std::make_shared<Series90Part>(*spec);
-    case PartBus::I2c: return std::make_shared<I2cPart>(*spec);
-    case PartBus::Spi: return std::make_shared<SpiPart>(*spec);
+  const PartSpec* row = FindPartSpec(name);
+  if (row == nullptr) return nullptr;
+  switch (row->bus) {
+    case PartBus::Microwire: return std::make_shared<MicrowirePart>(*row);
+    case PartBus::Series90: return std::make_shared<Series90Part>(*row);
+    case PartBus::I2c: return std::make_shared<I2cPart>(*row);
+    case PartBus::Spi: return std::make_shared<SpiPart>(*row);
   }
   return nullptr;
 }

@@ -28,8 +28,8 @@ std::uint8_t Mirror(std::uint8_t b) {
 
 }  // namespace
 
-Series90Part::Series90Part(const PartSpec& spec)
-    : EepromPart(spec.name, spec.size, kFamilyMicrowire), addressBits_(spec.addressBits) {}
+Series90Part::Series90Part(const PartSpec& row)
+    : EepromPart(row.name, row.size, kFamilyMicrowire), addressBits_(row.addressBits) {}
 
 void Series90Part::Reset() {
   writeEnabled_ = false;

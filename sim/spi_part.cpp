@@ -12,11 +12,11 @@ constexpr std::uint8_t kStatusWel = 0x02;
 
 }  // namespace
 
-SpiPart::SpiPart(const PartSpec& spec)
-    : EepromPart(spec.name, spec.size, kFamilySpi),
-      pageSize_(static_cast<std::size_t>(spec.pageSize)),
-      addressBytes_(spec.addressBytes),
-      a8InInstruction_(spec.a8InInstruction) {}
+SpiPart::SpiPart(const PartSpec& row)
+    : EepromPart(row.name, row.size, kFamilySpi),
+      pageSize_(static_cast<std::size_t>(row.pageSize)),
+      addressBytes_(row.addressBytes),
+      a8InInstruction_(row.a8InInstruction) {}
 
 void SpiPart::Reset() {
   writeEnabled_ = false;

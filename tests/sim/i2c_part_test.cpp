@@ -16,7 +16,7 @@ using test::RandomBytes;
 // The host side of one part: device byte, address bytes, page and block sequences.
 class I2cHost {
  public:
-  I2cHost(PartBench& bench, const PartSpec& spec) : bench_(bench), spec_(spec) {}
+  I2cHost(PartBench& bench, const PartSpec& row) : bench_(bench), spec_(row) {}
 
   std::uint8_t DeviceByte(std::size_t a) const {
     std::uint8_t b = 0xA0;
@@ -51,29 +51,29 @@ class I2cHost {
 };
 
 struct I2cFixture {
-  explicit I2cFixture(const char* name) : spec(*FindPartSpec(name)), bench(name), host(bench, spec) {
+  explicit I2cFixture(const char* name) : row(*FindPartSpec(name)), bench(name), host(bench, row) {
     bench.SetUp(kFamilyI2c);
   }
-  const PartSpec& spec;
+  const PartSpec& row;
   PartBench bench;
   I2cHost host;
 };
 
 TEST(I2cPart, WritesPagesAndReadsBackEveryPart) {
-  for (const PartSpec& spec : PartSpecs()) {
-    if (spec.bus != PartBus::I2c) continue;
-    I2cFixture f(spec.name);
-    const Bytes data = RandomBytes(spec.size, 31);
-    const auto page = static_cast<std::size_t>(spec.pageSize);
-    for (std::size_t a = 0; a < spec.size; a += page) f.host.Write(a, Bytes(data.begin() + a, data.begin() + a + page));
-    EXPECT_EQ(f.bench.Contents(), data) << spec.name;
+  for (const PartSpec& row : PartSpecs()) {
+    if (row.bus != PartBus::I2c) continue;
+    I2cFixture f(row.name);
+    const Bytes data = RandomBytes(row.size, 31);
+    const auto page = static_cast<std::size_t>(row.pageSize);
+    for (std::size_t a = 0; a < row.size; a += page) f.host.Write(a, Bytes(data.begin() + a, data.begin() + a + page));
+    EXPECT_EQ(f.bench.Contents(), data) << row.name;
     Bytes back;
-    for (std::size_t a = 0; a < spec.size; a += 16) {
+    for (std::size_t a = 0; a < row.size; a += 16) {
       const Bytes block = f.host.Read(a, 16);
       back.insert(back.end(), block.begin(), block.end());
     }
-    EXPECT_EQ(back, data) << spec.name;
-    EXPECT_EQ(f.bench.LastError(), ERROR_NONE) << spec.name;
+    EXPECT_EQ(back, data) << row.name;
+    EXPECT_EQ(f.bench.LastError(), ERROR_NONE) << row.name;
   }
 }
 

@@ -69,32 +69,32 @@ std::vector<const PartSpec*> SpecsOf(PartBus bus) {
 }
 
 TEST(MicrowirePart, WordOrganisationWritesAndReadsBackEveryPart) {
-  for (const PartSpec* spec : SpecsOf(PartBus::Microwire)) {
-    PartBench bench(spec->name);
+  for (const PartSpec* row : SpecsOf(PartBus::Microwire)) {
+    PartBench bench(row->name);
     bench.SetUp(kFamilyMicrowire, kVariantStandard, kOrgWord);
-    Microwire mw(bench, spec->addressBits);
-    const Bytes data = RandomBytes(spec->size, 7);
-    mw.Command(Ewen(spec->addressBits));
-    for (unsigned w = 0; w < spec->size / 2; ++w) mw.Write(w, {data[2 * w], data[2 * w + 1]});
-    EXPECT_EQ(bench.Contents(), data) << spec->name;
-    EXPECT_EQ(mw.ReadAll(spec->size, 2), data) << spec->name;
+    Microwire mw(bench, row->addressBits);
+    const Bytes data = RandomBytes(row->size, 7);
+    mw.Command(Ewen(row->addressBits));
+    for (unsigned w = 0; w < row->size / 2; ++w) mw.Write(w, {data[2 * w], data[2 * w + 1]});
+    EXPECT_EQ(bench.Contents(), data) << row->name;
+    EXPECT_EQ(mw.ReadAll(row->size, 2), data) << row->name;
   }
 }
 
 TEST(MicrowirePart, ByteOrganisationNeedsOneAddressBitMore) {
-  for (const PartSpec* spec : SpecsOf(PartBus::Microwire)) {
-    PartBench bench(spec->name);
+  for (const PartSpec* row : SpecsOf(PartBus::Microwire)) {
+    PartBench bench(row->name);
     bench.SetUp(kFamilyMicrowire, kVariantStandard, 0x01);  // GP0 high, GP1 (ORG) low
-    EXPECT_EQ(bench.CheckDevice()[1], spec->addressBits + 1) << spec->name;
-    const int n = spec->addressBits + 1;
+    EXPECT_EQ(bench.CheckDevice()[1], row->addressBits + 1) << row->name;
+    const int n = row->addressBits + 1;
     Microwire mw(bench, n);
-    const Bytes data = RandomBytes(spec->size, 11);
+    const Bytes data = RandomBytes(row->size, 11);
     mw.Command(Ewen(n));
-    for (unsigned a = 0; a < spec->size; ++a) mw.Write(a, {data[a]});
-    EXPECT_EQ(bench.Contents(), data) << spec->name;
-    EXPECT_EQ(mw.ReadAll(spec->size, 1), data) << spec->name;
+    for (unsigned a = 0; a < row->size; ++a) mw.Write(a, {data[a]});
+    EXPECT_EQ(bench.Contents(), data) << row->name;
+    EXPECT_EQ(mw.ReadAll(row->size, 1), data) << row->name;
     bench.Send(WR_GPIO, {kOrgWord});
-    EXPECT_EQ(bench.CheckDevice()[1], spec->addressBits) << spec->name;
+    EXPECT_EQ(bench.CheckDevice()[1], row->addressBits) << row->name;
   }
 }
 
@@ -246,21 +246,21 @@ class Series90Host {
 };
 
 TEST(Series90Part, WritesAndReadsBackEveryPart) {
-  for (const PartSpec* spec : SpecsOf(PartBus::Series90)) {
-    PartBench bench(spec->name);
+  for (const PartSpec* row : SpecsOf(PartBus::Series90)) {
+    PartBench bench(row->name);
     bench.SetUp(kFamilyMicrowire, kVariantSeries90);
-    EXPECT_EQ(bench.CheckDevice(), (std::array<std::uint8_t, 2>{1, 1})) << spec->name;
-    Series90Host host(bench, spec->addressBits);
-    const Bytes data = RandomBytes(spec->size, 21);
+    EXPECT_EQ(bench.CheckDevice(), (std::array<std::uint8_t, 2>{1, 1})) << row->name;
+    Series90Host host(bench, row->addressBits);
+    const Bytes data = RandomBytes(row->size, 21);
     host.Enable();
-    for (unsigned w = 0; w < spec->size / 2; ++w) host.Write(w, data[2 * w], data[2 * w + 1]);
-    EXPECT_EQ(bench.Contents(), data) << spec->name;
+    for (unsigned w = 0; w < row->size / 2; ++w) host.Write(w, data[2 * w], data[2 * w + 1]);
+    EXPECT_EQ(bench.Contents(), data) << row->name;
     Bytes back;
-    for (unsigned w = 0; w < spec->size / 2; w += 8) {
+    for (unsigned w = 0; w < row->size / 2; w += 8) {
       const Bytes block = host.Read(w, 16);
       back.insert(back.end(), block.begin(), block.end());
     }
-    EXPECT_EQ(back, data) << spec->name;
+    EXPECT_EQ(back, data) << row->name;
   }
 }
 

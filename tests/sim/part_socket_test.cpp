@@ -19,28 +19,28 @@ using Clock = std::chrono::steady_clock;
 
 TEST(PartTable, RowsAreConsistentAndEveryRowMakesItsPart) {
   std::set<std::string> names;
-  for (const PartSpec& spec : PartSpecs()) {
-    EXPECT_TRUE(names.insert(spec.name).second) << spec.name;
-    ASSERT_GT(spec.size, 0U) << spec.name;
-    switch (spec.bus) {
+  for (const PartSpec& row : PartSpecs()) {
+    EXPECT_TRUE(names.insert(row.name).second) << row.name;
+    ASSERT_GT(row.size, 0U) << row.name;
+    switch (row.bus) {
       case PartBus::Microwire:
       case PartBus::Series90:
         // The word address must reach every word, and not much more than that.
-        EXPECT_LE(spec.size / 2, std::size_t{1} << spec.addressBits) << spec.name;
-        EXPECT_GT(spec.size / 2 * 8, std::size_t{1} << spec.addressBits) << spec.name;
+        EXPECT_LE(row.size / 2, std::size_t{1} << row.addressBits) << row.name;
+        EXPECT_GT(row.size / 2 * 8, std::size_t{1} << row.addressBits) << row.name;
         break;
       case PartBus::I2c:
       case PartBus::Spi: {
-        const int a8 = spec.a8InInstruction ? 1 : 0;
-        EXPECT_GE(std::size_t{1} << (8 * spec.addressBytes + spec.blockBits + a8), spec.size) << spec.name;
-        EXPECT_EQ(spec.size % static_cast<std::size_t>(spec.pageSize), 0U) << spec.name;
+        const int a8 = row.a8InInstruction ? 1 : 0;
+        EXPECT_GE(std::size_t{1} << (8 * row.addressBytes + row.blockBits + a8), row.size) << row.name;
+        EXPECT_EQ(row.size % static_cast<std::size_t>(row.pageSize), 0U) << row.name;
         break;
       }
     }
-    const auto part = MakePart(spec.name);
-    ASSERT_NE(part, nullptr) << spec.name;
-    EXPECT_EQ(part->Name(), spec.name);
-    EXPECT_EQ(part->Contents(), Bytes(spec.size, 0xFF)) << spec.name;
+    const auto part = MakePart(row.name);
+    ASSERT_NE(part, nullptr) << row.name;
+    EXPECT_EQ(part->Name(), row.name);
+    EXPECT_EQ(part->Contents(), Bytes(row.size, 0xFF)) << row.name;
   }
   EXPECT_EQ(names.size(), 27U);
   EXPECT_EQ(MakePart("24C128"), nullptr);

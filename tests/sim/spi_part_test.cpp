@@ -13,7 +13,7 @@ using test::RandomBytes;
 
 class SpiHost {
  public:
-  SpiHost(PartBench& bench, const PartSpec& spec) : bench_(bench), spec_(spec) {}
+  SpiHost(PartBench& bench, const PartSpec& row) : bench_(bench), spec_(row) {}
 
   Bytes Header(std::uint8_t instruction, std::size_t a) const {
     if (spec_.a8InInstruction && ((a >> 8) & 1)) instruction |= 0x08;
@@ -58,28 +58,28 @@ class SpiHost {
 };
 
 struct SpiFixture {
-  explicit SpiFixture(const char* name) : spec(*FindPartSpec(name)), bench(name), host(bench, spec) {
+  explicit SpiFixture(const char* name) : row(*FindPartSpec(name)), bench(name), host(bench, row) {
     bench.SetUp(kFamilySpi);
   }
-  const PartSpec& spec;
+  const PartSpec& row;
   PartBench bench;
   SpiHost host;
 };
 
 TEST(SpiPart, WritesPagesAndReadsBackEveryPart) {
-  for (const PartSpec& spec : PartSpecs()) {
-    if (spec.bus != PartBus::Spi) continue;
-    SpiFixture f(spec.name);
-    const Bytes data = RandomBytes(spec.size, 71);
-    const auto page = static_cast<std::size_t>(spec.pageSize);
-    for (std::size_t a = 0; a < spec.size; a += page) f.host.Write(a, Bytes(data.begin() + a, data.begin() + a + page));
-    EXPECT_EQ(f.bench.Contents(), data) << spec.name;
+  for (const PartSpec& row : PartSpecs()) {
+    if (row.bus != PartBus::Spi) continue;
+    SpiFixture f(row.name);
+    const Bytes data = RandomBytes(row.size, 71);
+    const auto page = static_cast<std::size_t>(row.pageSize);
+    for (std::size_t a = 0; a < row.size; a += page) f.host.Write(a, Bytes(data.begin() + a, data.begin() + a + page));
+    EXPECT_EQ(f.bench.Contents(), data) << row.name;
     Bytes back;
-    for (std::size_t a = 0; a < spec.size; a += 16) {
+    for (std::size_t a = 0; a < row.size; a += 16) {
       const Bytes block = f.host.Read(a, 16);
       back.insert(back.end(), block.begin(), block.end());
     }
-    EXPECT_EQ(back, data) << spec.name;
+    EXPECT_EQ(back, data) << row.name;
   }
 }
 
