@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "bench/bench_pty.h"
+#include "bench/bench_responder.h"
 #include "core/link/connection.h"
 #include "sim/simulator.h"
 
@@ -28,42 +28,6 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint8_t kCommand[] = {0x0F, 0x01, 0x04};           // GET_VERSION
 constexpr std::uint8_t kAnswer[] = {0x0F, 0x80, 0x01, 0x00, 0x04};  // version 1.00
 
-// Answers every complete command frame on the master side at once.
-class Responder {
- public:
-  Responder() {
-    if (::pipe(stop_) != 0) stop_[0] = stop_[1] = -1;
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~Responder() {
-    [[maybe_unused]] auto n = ::write(stop_[1], "x", 1);
-    thread_.join();
-    ::close(stop_[0]);
-    ::close(stop_[1]);
-  }
-  const std::string& Path() const { return pty_.path; }
-
- private:
-  void Serve() {
-    std::uint8_t buf[512];
-    int seen = 0;
-    for (;;) {
-      pollfd fds[2] = {{master_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0) continue;
-      if (fds[1].revents) return;
-      const ssize_t n = ::read(master_, buf, sizeof buf);
-      for (ssize_t i = 0; i < n; ++i) {
-        if (buf[i] == 0x04 && ++seen) {
-          [[maybe_unused]] auto w = ::write(master_, kAnswer, sizeof kAnswer);
-        }
-      }
-    }
-  }
-  qmx::bench::PtyPair pty_;
-  int master_ = pty_.master;
-  int stop_[2] = {-1, -1};
-  std::thread thread_;
-};
 
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -97,8 +61,9 @@ bool BareRoundTrip(int fd) {
 
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(100, std::atoi(argv[1])) : 4000;
-  Responder bareResponder;
-  Responder linkResponder;
+  // Both sides face the same minimal responder, which answers GET_VERSION at once.
+  qmx::bench::Responder bareResponder(qmx::kFamilyMicrowire, 1);
+  qmx::bench::Responder linkResponder(qmx::kFamilyMicrowire, 1);
 
   const int bare = ::open(bareResponder.Path().c_str(), O_RDWR | O_NOCTTY);
   qmx::bench::MakeRaw(bare);
