@@ -28,7 +28,7 @@ class Connection {
   SCommX& Channel() { return channel_; }
   ResponseSlot& Slot() { return slot_; }
   bool IsOpen() const { return channel_.IsOpen(); }
-  bool PortGone() const { return reader_.PortGone(); }
+  bool PortGone() const { return reader_.PortGone() || channel_.HungUp(); }
 
   // What a failed one-byte send runs (the library closes its connection, the
   // program disconnects its window). Without a hook the connection just

@@ -1,6 +1,7 @@
 #include "core/link/response_slot.h"
 
 #include <chrono>
+#include <thread>
 #include <cstring>
 #include <utility>
 
@@ -48,11 +49,13 @@ bool ResponseSlot::WaitResponse(std::uint8_t code, int timeoutMs) {
   }
   if (!arrived_) {
     // Most answers come within tens of microseconds; a short spin saves the
-    // wake-up of a sleeping waiter, which costs about as much again.
+    // wake-up of a sleeping waiter, which costs about as much again. It
+    // yields, so that on a machine with few cores the reader thread and the
+    // programmer's side still get the processor they need to answer.
     lock.unlock();
     const auto spinUntil = std::chrono::steady_clock::now() + std::chrono::microseconds(kSpinMicros);
-    while (!arrivedFlag_.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < spinUntil) {
-    }
+    while (!arrivedFlag_.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < spinUntil)
+      std::this_thread::yield();
     lock.lock();
   }
   const bool ok = arrivedCv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),

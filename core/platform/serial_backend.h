@@ -59,7 +59,8 @@ class SerialBackend {
   // Only the reader thread calls it.
   virtual ReceiveWait WaitReceive(WakeEvent& stop, int* queued) = 0;
 
-  // True once a hang-up was seen; writes fail from then on.
+  // True once the device hung up (seen by the reader or probed now); writes
+  // fail from then on.
   virtual bool HungUp() const = 0;
 };
 

@@ -161,6 +161,16 @@ TEST_F(QmxLibraryTest, UnplugFailsTheCallAndALaterOpenReconnects) {
   EXPECT_EQ(QmxFrmVer(), 256);
 }
 
+TEST_F(QmxLibraryTest, OpenStraightAfterAReplugReconnects) {
+  ASSERT_EQ(QmxOpen(1, 0, 50, 0), 1);
+  Synced();
+  sim->Unplug();
+  ASSERT_TRUE(sim->Replug());
+  // No call failed in between: the open itself finds the old port gone.
+  ASSERT_EQ(QmxOpen(1, 0, 50, 0), 1);
+  EXPECT_EQ(QmxFrmVer(), 256);
+}
+
 TEST_F(QmxLibraryTest, SecondCloseDoesNothing) {
   ASSERT_EQ(QmxOpen(1, 0, 50, 0), 1);
   Synced();

@@ -59,8 +59,8 @@ TEST_P(QmxMemoryTest, RangesRoundTripThroughThePart) {
   EXPECT_EQ(QmxBlankChk(dev, 0, nullptr, size, 32), 0);
 
   ASSERT_EQ(QmxErase(dev, 0, nullptr, size, 0), 1);
+  Synced();  // the pseudo-terminal's backlog, as after the write above
   EXPECT_EQ(QmxBlankChk(dev, 0, nullptr, size, 32), 1);
-  Synced();
   EXPECT_EQ(sim->PartContents(), Bytes(static_cast<std::size_t>(size), 0xFF));
 }
 
@@ -101,6 +101,62 @@ TEST_F(QmxLibraryTest, WordOrganisedReadUsesTwoByteBlocks) {
   ASSERT_EQ(reads.size(), 64u);
   for (const auto& r : reads) EXPECT_EQ(r.args, Bytes{2});
   EXPECT_EQ(buf, sim->PartContents());
+}
+
+// Block sizes at and around their limits, seen as the READ_DATA counts sent.
+TEST_F(QmxLibraryTest, ReadBlockSizesAreClampedAndDefaulted) {
+  sim->SetModel("QMX-71C");
+  ASSERT_TRUE(sim->InsertPart("25C640"));
+  ASSERT_EQ(QmxOpen(2, 0, 50, 0), 1);
+  const Bytes contents = sim->PartContents();
+  auto countsFor = [&](std::int32_t length, std::int32_t block) {
+    Synced();
+    sim->ClearLog();
+    Bytes buf(static_cast<std::size_t>(length), 0xCC);
+    EXPECT_EQ(QmxRead(6, 0, buf.data(), length, block), 1);
+    EXPECT_TRUE(std::equal(buf.begin(), buf.end(), contents.begin())) << "block " << block;
+    std::vector<int> counts;
+    for (const auto& r : CommandsOf(Synced(), qmx::sim::READ_DATA)) counts.push_back(r.args.at(0));
+    return counts;
+  };
+  EXPECT_EQ(countsFor(3, -7), (std::vector<int>{1, 1, 1}));  // negative: the default
+  EXPECT_EQ(countsFor(3, 0), (std::vector<int>{1, 1, 1}));
+  EXPECT_EQ(countsFor(600, 256), (std::vector<int>{0, 0, 88}));  // 256 goes as 0
+  EXPECT_EQ(countsFor(600, 257), (std::vector<int>{0, 0, 88}));
+  EXPECT_EQ(countsFor(5, 255), (std::vector<int>{5}));
+}
+
+TEST_F(QmxLibraryTest, LargeI2cReadBlocksGoAsTwoTransfers) {
+  sim->SetModel("QMX-71C");
+  ASSERT_TRUE(sim->InsertPart("24C64"));
+  ASSERT_EQ(QmxOpen(1, 0, 50, 0), 1);
+  Synced();
+  sim->ClearLog();
+  Bytes buf(300, 0xCC);
+  ASSERT_EQ(QmxRead(7, 100, buf.data(), 300, 200), 1);
+  EXPECT_TRUE(std::equal(buf.begin(), buf.end(), sim->PartContents().begin() + 100));
+  std::vector<int> counts;
+  for (const auto& r : CommandsOf(Synced(), qmx::sim::READ_DATA)) counts.push_back(256 - r.args.at(0));
+  EXPECT_EQ(counts, (std::vector<int>{128, 128, 44}));
+}
+
+TEST_F(QmxLibraryTest, DefaultWriteBlockIsOneByteAndLargeBlocksAreClamped) {
+  sim->SetModel("QMX-71C");
+  ASSERT_TRUE(sim->InsertPart("24C64"));
+  ASSERT_EQ(QmxOpen(1, 0, 50, 0), 1);
+  const Bytes pattern = RandomBytes(512, 77);
+  Synced();
+  sim->ClearLog();
+  ASSERT_EQ(QmxWrite(7, 0, pattern.data(), 4, 0), 1);
+  Log writes = CommandsOf(Synced(), qmx::sim::WRITE_DONE);
+  ASSERT_EQ(writes.size(), 4u);
+  for (const auto& w : writes) EXPECT_EQ(w.args.size(), 1u);
+  sim->ClearLog();
+  ASSERT_EQ(QmxWrite(7, 0, pattern.data(), 512, 5000), 1);  // 256, sent as 32-byte pages
+  writes = CommandsOf(Synced(), qmx::sim::WRITE_DONE);
+  EXPECT_EQ(writes.size(), 16u);
+  const Bytes contents = sim->PartContents();
+  EXPECT_EQ(Bytes(contents.begin(), contents.begin() + 512), pattern);
 }
 
 }  // namespace

@@ -162,7 +162,17 @@ class PosixSerialBackend final : public SerialBackend {
     return ReceiveWait::Readable;
   }
 
-  bool HungUp() const override { return hungUp_; }
+  bool HungUp() const override {
+    if (hungUp_) return true;
+    // Asked before the reader thread woke to the hang-up: look for ourselves.
+    std::shared_lock lock(mutex_);
+    const int fd = fd_.load();
+    if (fd < 0) return false;
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0) return false;
+    int queued = 0;
+    return ::ioctl(fd, FIONREAD, &queued) != 0 || queued == 0;
+  }
 
  private:
   static bool SetLine(int fd, int line, bool on) {
