@@ -59,18 +59,25 @@ bool Connection::SendFrame(const std::uint8_t* payload, int length) {
   std::uint8_t frame[2 + 2 * kMaxSendPayload];
   const std::size_t n = EncodeFrameInto({payload, static_cast<std::size_t>(length)}, frame);
   if (batchDepth_ > 0) {
-    if (!channel_.IsOpen()) return false;
+    if (!channel_.IsOpen()) {
+      ++sendFailures_;
+      return false;
+    }
     pending_.insert(pending_.end(), frame, frame + n);
     return pending_.size() < kBatchFlushBytes || WritePending();
   }
-  return channel_.Write(frame, static_cast<int>(n)) >= 0;
+  const int written = channel_.Write(frame, static_cast<int>(n));
+  if (written != static_cast<int>(n)) ++sendFailures_;
+  return written >= 0;
 }
 
 bool Connection::WritePending() {
   if (pending_.empty()) return true;
-  const bool ok = channel_.Write(pending_.data(), static_cast<int>(pending_.size())) >= 0;
+  const int size = static_cast<int>(pending_.size());
+  const int written = channel_.Write(pending_.data(), size);
+  if (written != size) ++sendFailures_;
   pending_.clear();
-  return ok;
+  return written >= 0;
 }
 
 bool Connection::Flush() {

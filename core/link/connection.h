@@ -60,6 +60,12 @@ class Connection {
   void EndBatch();
   bool Flush();
 
+  // Frames lost since the connection was made: failed or short writes, and
+  // frames refused on a closed channel. A pass that streams without waiting
+  // compares it before and after, so that it never reports a write it could
+  // not send whole.
+  std::uint64_t SendFailures() const { return sendFailures_; }
+
   // Arm the answer's code before sending what provokes it; then wait.
   void Expect(std::uint8_t responseCode) { slot_.Arm(responseCode); }
   bool WaitResponse(std::uint8_t responseCode, int timeoutMs = kResponseTimeoutMs);
@@ -84,6 +90,7 @@ class Connection {
   std::function<void()> closeHook_;
   int batchDepth_ = 0;
   std::vector<std::uint8_t> pending_;
+  std::uint64_t sendFailures_ = 0;
 };
 
 // Scope of a batch.

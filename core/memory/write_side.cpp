@@ -124,9 +124,11 @@ std::int32_t LibraryWriteSide(Connection& link, const BitReversal& reverse, int 
   if (part->family == kFamilyMicrowire)
     link.SendCommand2(WR_GPIO, part->series90 ? 0 : (part->byteOrganisation ? 1 : 3));
   if (part->family == kFamilyI2c) link.SendCommand2(WR_GPIO, 0);
+  const std::uint64_t failuresBefore = link.SendFailures();
   WriteEnable(link, *part);
   RunWritePass(link, reverse, *part, plan, nullptr, nullptr);
-  return 1;
+  link.Flush();
+  return link.SendFailures() == failuresBefore ? 1 : 0;
 }
 
 int ProgramWriteSide(Connection& link, MemoryImage& image, const BitReversal& reverse,
@@ -145,12 +147,16 @@ int ProgramWriteSide(Connection& link, MemoryImage& image, const BitReversal& re
   plan.page = ProgramPage(*part, settings);
   plan.source = operation == kWrite ? image.Data() : nullptr;
   image.writePosition = 0;
+  const std::uint64_t failuresBefore = link.SendFailures();
   WriteEnable(link, *part);
   RunWritePass(link, reverse, *part, plan, &op, &image.writePosition);
+  link.Flush();
+  const bool sentWhole = link.SendFailures() == failuresBefore;
   link.SendCommand2(DEV_CTRL, DEVCTRL_SUPPLY_OFF);
   const int error = LastError(link);
-  // Only the Microwire passes are judged on the programmer's last error.
-  if (microwire && error != ERROR_NONE) {
+  // Only the Microwire passes are judged on the programmer's last error; a
+  // pass that did not reach the programmer whole fails in every family.
+  if ((microwire && error != ERROR_NONE) || !sentWhole) {
     op.LogLine("エラーが発生しました。");
     return 0;
   }

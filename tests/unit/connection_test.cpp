@@ -3,12 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <vector>
 
+#include "core/catalogue/catalogue.h"
+#include "core/memory/memory_ops.h"
 #include "core/platform/wake_event.h"
+#include "image/memory_image.h"
 
 namespace qmx {
 namespace {
@@ -27,9 +31,12 @@ class ScriptedPort final : public SerialBackend {
   void SetTimeouts(int) override {}
   int Write(const std::uint8_t* data, int count) override {
     if (!open_) return -1;
+    // A device that stops taking data: short writes up to the limit, then none.
+    if (acceptLimit >= 0) count = std::min<int>(count, std::max<int>(0, acceptLimit - static_cast<int>(written_.size())));
     written_.insert(written_.end(), data, data + count);
     return count;
   }
+  int acceptLimit = -1;
   int Read(std::uint8_t*, int) override { return -1; }
   bool SetDtr(bool) override { return false; }
   bool SetRts(bool) override { return false; }
@@ -92,6 +99,26 @@ TEST(Connection, BatchKeepsFramesWholeAndInOrder) {
     EXPECT_TRUE(written.empty());
   }
   EXPECT_EQ(written, (std::vector<std::uint8_t>{0x0F, 0x0D, 0x05, 0x04, 0x04, 0x0F, 0x16, 0x04}));
+  link.Disconnect();
+}
+
+// A streamed pass has no answers to miss, so the lost frames are the only
+// sign that the part did not get the data.
+TEST(Connection, WritePassThatCouldNotBeSentWholeFails) {
+  std::atomic<int> outq{0};
+  std::vector<std::uint8_t> written;
+  auto port = std::make_unique<ScriptedPort>(outq, written);
+  ScriptedPort* raw = port.get();
+  Connection link(std::move(port));
+  ASSERT_TRUE(link.OpenPort("scripted"));
+  const BitReversal reverse;
+  const std::vector<std::uint8_t> data(8192, 0x5A);
+  EXPECT_EQ(LibraryWriteSide(link, reverse, kFamilyI2c, kWrite, 7, 0, data.data(), 8192, 32), 1);
+  const std::size_t whole = written.size();
+  written.clear();
+  raw->acceptLimit = static_cast<int>(whole / 2);
+  EXPECT_EQ(LibraryWriteSide(link, reverse, kFamilyI2c, kWrite, 7, 0, data.data(), 8192, 32), 0);
+  EXPECT_EQ(LibraryWriteSide(link, reverse, kFamilyI2c, kErase, 7, 0, nullptr, 8192, 32), 0);
   link.Disconnect();
 }
 
