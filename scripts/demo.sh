@@ -1,7 +1,9 @@
 #!/bin/bash
-# Installs, builds, and runs the main job on the simulated programmer:
-# qmx71-sim serves a pseudo-terminal, qmx71-probe finds it through
-# QMX71_PORT, connects and shows model, firmware version and supply voltage.
+# Installs, builds, and runs a whole programming cycle on the simulated
+# programmer: qmx71-sim serves a pseudo-terminal with a 24C64 in its socket,
+# and the qmx71 tool finds it through QMX71_PORT, shows the programmer,
+# programs the bundled sample HEX file (erase, blank check, write, verify) and
+# dumps the start of the part.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -10,7 +12,7 @@ bash scripts/build.sh default
 bin=build/default
 link="$(mktemp -u /tmp/qmx71-demo-XXXXXX)"
 out="$(mktemp)"
-"$bin/sim/qmx71-sim" --model "${QMX71_DEMO_MODEL:-QMX-71A}" --link "$link" </dev/null >"$out" &
+"$bin/sim/qmx71-sim" --model "${QMX71_DEMO_MODEL:-QMX-71C}" --part 24C64 --link "$link" </dev/null >"$out" &
 sim=$!
 trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; rm -f "$out"' EXIT
 
@@ -19,4 +21,9 @@ for _ in $(seq 100); do
   sleep 0.05
 done
 echo "simulated programmer on $(head -n1 "$out") (link $link)"
-QMX71_PORT="$link" "$bin/cli/qmx71-probe"
+export QMX71_PORT="$link"
+set -x
+"$bin/cli/qmx71" info
+"$bin/cli/qmx71" program 24C64 cli/samples/sample-24c64.hex --page-size 32
+"$bin/cli/qmx71" dump 24C64 --length 320
+{ set +x; } 2>/dev/null

@@ -7,6 +7,7 @@ PACKAGES=(
   cmake ninja-build g++ make pkg-config
   libgtest-dev libgmock-dev
   python3
+  libcli11-dev srecord binutils
 )
 
 missing=()

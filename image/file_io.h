@@ -1,0 +1,28 @@
+// Whole-file reads and replace-on-success writes for the image's file formats.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qmx {
+
+enum class FileReadStatus { kOk, kCannotRead, kTooLong };
+
+struct FileContents {
+  FileReadStatus status = FileReadStatus::kCannotRead;
+  std::vector<std::uint8_t> bytes;
+};
+
+// The whole file, or kTooLong (bytes left empty) when it holds more than
+// `limit` bytes; never reads more than limit + 1 bytes.
+FileContents ReadWholeFile(const std::string& path, std::size_t limit);
+
+// Writes `contents` to a temporary file beside `path`, flushes it to disk and
+// renames it over `path`. False (with the temporary removed and an existing
+// file untouched) when any step fails.
+bool WriteFileReplacing(const std::string& path, std::string_view contents);
+
+}  // namespace qmx

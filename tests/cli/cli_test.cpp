@@ -1,0 +1,299 @@
+// qmx71 end to end: the real program against the simulated programmer,
+// judged on what the part holds, what it prints and its exit code.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "sim/simulator.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes RandomBytes(std::size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  Bytes b(n);
+  for (auto& x : b) x = static_cast<std::uint8_t>(gen());
+  return b;
+}
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+struct Result {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("qmx71-cli-" + std::to_string(::getpid()) + "-" +
+                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir);
+    StartSim("QMX-71C");
+  }
+  void TearDown() override {
+    if (sim) sim->Stop();
+    fs::remove_all(dir);
+  }
+  void StartSim(const std::string& model) {
+    if (sim) sim->Stop();
+    sim = std::make_unique<qmx::sim::PtySimulator>(qmx::sim::Options{});
+    ASSERT_TRUE(sim->Start());
+    sim->SetModel(model);
+    link = (dir / "port").string();
+    ASSERT_TRUE(sim->SetLinkPath(link));
+  }
+
+  // Runs qmx71 with the port named through the environment, bounded in time.
+  Result Run(const std::string& args, const std::string& env = "") {
+    const fs::path out = dir / "stdout", err = dir / "stderr";
+    const std::string command = "QMX71_SYSFS_ROOT='" + (dir / "nosys").string() + "' QMX71_PORT='" + link + "' " +
+                                env + " timeout 120 '" + QMX71_EXE + "' " + args + " >'" + out.string() + "' 2>'" +
+                                err.string() + "' </dev/null";
+    const int status = std::system(command.c_str());
+    Result r;
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = Slurp(out);
+    r.err = Slurp(err);
+    return r;
+  }
+  std::string File(const std::string& name, const Bytes& bytes) {
+    const fs::path p = dir / name;
+    std::ofstream f(p, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return p.string();
+  }
+  std::string TextFile(const std::string& name, const std::string& text) {
+    const fs::path p = dir / name;
+    std::ofstream f(p, std::ios::binary);
+    f << text;
+    return p.string();
+  }
+  Bytes Contents() { return sim->PartContents(); }
+
+  fs::path dir;
+  std::string link;
+  std::unique_ptr<qmx::sim::PtySimulator> sim;
+};
+
+#define EXPECT_RUN(result, expectedCode) \
+  EXPECT_EQ((result).code, expectedCode) << "stdout:\n" << (result).out << "stderr:\n" << (result).err
+
+struct PartCase {
+  const char* part;
+  const char* org;  // extra arguments
+  const char* model;
+};
+
+class CliEveryFamily : public CliTest, public ::testing::WithParamInterface<PartCase> {};
+
+// The whole bench cycle per family: program from HEX, read back, verify,
+// catch a changed byte, checksum, erase, blank check.
+TEST_P(CliEveryFamily, ProgramReadVerifyEraseBlank) {
+  StartSim(GetParam().model);
+  ASSERT_TRUE(sim->InsertPart(GetParam().part));
+  const std::string part = std::string(GetParam().part) + " " + GetParam().org;
+  const std::size_t size = Contents().size();
+  const Bytes pattern = RandomBytes(size, 5);
+  const std::string bin = File("pattern.bin", pattern);
+  const std::string hex = (dir / "pattern.hex").string();
+
+  // A HEX file of the pattern, made by the tool itself from a part read.
+  ASSERT_TRUE(sim->SetPartContents(pattern));
+  EXPECT_RUN(Run("read " + part + " -o '" + hex + "'"), 0);
+  EXPECT_EQ(Slurp(hex).substr(0, 1), ":");
+  ASSERT_TRUE(sim->SetPartContents(Bytes(size, 0x00)));
+
+  const Result prog = Run("program " + part + " '" + hex + "'");
+  EXPECT_RUN(prog, 0);
+  EXPECT_NE(prog.out.find("verify: " + std::to_string(size) + " bytes match"), std::string::npos);
+  EXPECT_EQ(Contents(), pattern);
+
+  const std::string back = (dir / "back.bin").string();
+  EXPECT_RUN(Run("read " + part + " -o '" + back + "'"), 0);
+  const std::string got = Slurp(back);
+  EXPECT_EQ(Bytes(got.begin(), got.end()), pattern);
+  EXPECT_RUN(Run("verify " + part + " '" + bin + "'"), 0);
+
+  Bytes changed = pattern;
+  changed[size / 3] ^= 0x21;
+  ASSERT_TRUE(sim->SetPartContents(changed));
+  const Result mismatch = Run("verify " + part + " '" + hex + "'");
+  EXPECT_RUN(mismatch, 1);
+  char where[96];
+  std::snprintf(where, sizeof where, "first at 0x%04zX: part 0x%02X, file 0x%02X", size / 3, changed[size / 3],
+                pattern[size / 3]);
+  EXPECT_NE(mismatch.err.find(where), std::string::npos) << mismatch.err;
+
+  const Result sum = Run("checksum " + part);
+  EXPECT_RUN(sum, 0);
+  const unsigned expected = std::accumulate(changed.begin(), changed.end(), 0u) & 0xFFFF;
+  char sumText[8];
+  std::snprintf(sumText, sizeof sumText, "%04X\n", expected);
+  EXPECT_EQ(sum.out, sumText);
+
+  EXPECT_RUN(Run("blank " + part), 1);
+  EXPECT_RUN(Run("erase " + part), 0);
+  EXPECT_EQ(Contents(), Bytes(size, 0xFF));
+  EXPECT_RUN(Run("blank " + part), 0);
+}
+
+std::string CaseName(const ::testing::TestParamInfo<PartCase>& info) {
+  std::string org = info.param.org;
+  return std::string("P") + info.param.part + (org.find("x8") != std::string::npos ? "_x8" : "") +
+         (org.find("page") != std::string::npos ? "_paged" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Parts, CliEveryFamily,
+                         ::testing::Values(PartCase{"93C46", "", "QMX-71A"}, PartCase{"93C66", "--org x8", "QMX-71C"},
+                                           PartCase{"9016", "", "QMX-71C"}, PartCase{"24C02", "", "QMX-71A"},
+                                           PartCase{"24C64", "--page-size 32", "QMX-71C"}, PartCase{"25C040", "", "QMX-71B"},
+                                           PartCase{"25C640", "", "QMX-71C"}),
+                         CaseName);
+
+TEST_F(CliTest, PartsListsEveryFamilyWithSizesAndNumbers) {
+  const Result r = Run("parts");
+  EXPECT_RUN(r, 0);
+  for (const char* text : {"Microwire:", "I2C:", "SPI:", "93C86", "9016", "24C64", "25C640"})
+    EXPECT_NE(r.out.find(text), std::string::npos) << text;
+  EXPECT_NE(r.out.find("24C64      8192 bytes"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("6 (x16), 106 (x8)"), std::string::npos) << r.out;  // 93C86
+  EXPECT_NE(r.out.find("204 (Series90)"), std::string::npos) << r.out;   // 9016
+}
+
+TEST_F(CliTest, InfoShowsTheProgrammerAndWhetherAPartAnswers) {
+  sim->SetVccReading(79);  // 26100 / 79 = 330 centivolts
+  ASSERT_TRUE(sim->InsertPart("24C16"));
+  const Result r = Run("info");
+  EXPECT_RUN(r, 0);
+  EXPECT_NE(r.out.find("port:       " + link), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("QMX-71C"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("firmware:   1.00"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("supply:     3.30 V"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("I2C:        clock"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("part present"), std::string::npos) << r.out;
+}
+
+TEST_F(CliTest, BinaryFilesArePlacedAtTheStartAndMustFit) {
+  ASSERT_TRUE(sim->InsertPart("24C04"));  // 512 bytes
+  const Bytes before = Contents();
+  const Bytes piece = RandomBytes(100, 8);
+  EXPECT_RUN(Run("write 24C04 '" + File("piece.bin", piece) + "' --start 300"), 0);
+  Bytes want = before;
+  std::copy(piece.begin(), piece.end(), want.begin() + 300);
+  EXPECT_EQ(Contents(), want);
+
+  EXPECT_RUN(Run("write 24C04 '" + File("long.bin", RandomBytes(513, 9)) + "'"), 2);
+  EXPECT_RUN(Run("write 24C04 '" + File("late.bin", piece) + "' --start 450"), 2);
+  EXPECT_EQ(Contents(), want);  // nothing was sent for the refused files
+
+  const std::string out = (dir / "range.bin").string();
+  EXPECT_RUN(Run("read 24C04 -o '" + out + "' --start 300 --length 100"), 0);
+  const std::string got = Slurp(out);
+  EXPECT_EQ(Bytes(got.begin(), got.end()), piece);
+}
+
+TEST_F(CliTest, RangedHexReadKeepsItsAddresses) {
+  ASSERT_TRUE(sim->InsertPart("24C64"));
+  const Bytes pattern = RandomBytes(8192, 12);
+  ASSERT_TRUE(sim->SetPartContents(pattern));
+  const std::string hex = (dir / "range.hex").string();
+  EXPECT_RUN(Run("read 24C64 -o '" + hex + "' --start 0x100 --length 32"), 0);
+  const std::string text = Slurp(hex);
+  EXPECT_EQ(text.substr(0, 9), ":10010000");
+  EXPECT_NE(text.find("\r\n:10011000"), std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - 13), ":00000001FF\r\n");
+  // Verifying that file checks only its range.
+  EXPECT_RUN(Run("verify 24C64 '" + hex + "' --start 0x100 --length 32"), 0);
+}
+
+TEST_F(CliTest, DamagedOrOversizedFilesAreUsageErrors) {
+  ASSERT_TRUE(sim->InsertPart("24C02"));  // 256 bytes
+  const Bytes before = Contents();
+  const std::string badSum = TextFile("bad.hex", ":0400000001020304F0\r\n:00000001FF\r\n");
+  const Result r1 = Run("write 24C02 '" + badSum + "'");
+  EXPECT_RUN(r1, 2);
+  EXPECT_NE(r1.err.find("damaged"), std::string::npos);
+  const std::string beyond = TextFile("beyond.hex", ":020100001234B7\r\n:00000001FF\r\n");
+  const Result r2 = Run("program 24C02 '" + beyond + "'");
+  EXPECT_RUN(r2, 2);
+  EXPECT_NE(r2.err.find("beyond 24C02"), std::string::npos) << r2.err;
+  EXPECT_RUN(Run("write 24C02 '" + (dir / "missing.hex").string() + "'"), 2);
+  EXPECT_RUN(Run("write 24C02 '" + File("data.txt", {1, 2}) + "'"), 2);  // format unknown
+  EXPECT_RUN(Run("write 24C02 '" + File("data.txt", {1, 2}) + "' --format bin"), 0);
+  EXPECT_EQ(Contents()[0], 1);
+  EXPECT_EQ(Contents()[2], before[2]);
+}
+
+TEST_F(CliTest, UsageErrorsAndHelp) {
+  EXPECT_RUN(Run(""), 2);
+  EXPECT_RUN(Run("read 24C02"), 2);         // no output file
+  EXPECT_RUN(Run("erase 99C99"), 2);        // no such part
+  EXPECT_RUN(Run("erase 24C02 --org x8"), 2);
+  EXPECT_RUN(Run("erase 93C46 --start 1 --length 2"), 2);  // half a word
+  EXPECT_RUN(Run("erase 24C02 --start 200 --length 100"), 2);
+  const Result help = Run("--help");
+  EXPECT_RUN(help, 0);
+  EXPECT_NE(help.out.find("4  programmer error"), std::string::npos);
+}
+
+TEST_F(CliTest, NoProgrammerNoPartAndRefusedFamily) {
+  const Result none = Run("blank 24C02", "QMX71_PORT=");
+  EXPECT_RUN(none, 3);
+  EXPECT_NE(none.err.find("no programmer"), std::string::npos);
+
+  sim->RemovePart();
+  const Result noPart = Run("blank 24C02");
+  EXPECT_RUN(noPart, 3);
+  EXPECT_NE(noPart.err.find("no part"), std::string::npos);
+
+  StartSim("QMX-71A");
+  ASSERT_TRUE(sim->InsertPart("25C640"));
+  const Result refused = Run("blank 25C640");
+  EXPECT_RUN(refused, 3);
+  EXPECT_NE(refused.err.find("does not take SPI"), std::string::npos) << refused.err;
+}
+
+TEST_F(CliTest, UnansweredReadIsAProgrammerError) {
+  ASSERT_TRUE(sim->InsertPart("24C64"));
+  sim->DropNextAnswer(qmx::sim::READ_DATA);
+  const Result r = Run("checksum 24C64");
+  EXPECT_RUN(r, 4);
+  EXPECT_NE(r.err.find("reading failed at 0x"), std::string::npos) << r.err;
+  EXPECT_TRUE(r.out.empty());
+}
+
+TEST_F(CliTest, DumpPrintsWholeLinesFromTheRangeStart) {
+  ASSERT_TRUE(sim->InsertPart("93C46"));  // 128 bytes
+  Bytes pattern(128);
+  std::iota(pattern.begin(), pattern.end(), 0);
+  ASSERT_TRUE(sim->SetPartContents(pattern));
+  const Result bytes = Run("dump 93C46 --start 16 --length 32");
+  EXPECT_RUN(bytes, 0);
+  EXPECT_EQ(bytes.out,
+            "00010:10 11 12 13 14 15 16 17-18 19 1A 1B 1C 1D 1E 1F\n"
+            "00020:20 21 22 23 24 25 26 27-28 29 2A 2B 2C 2D 2E 2F\n");
+  const Result words = Run("dump 93C46 --layout le --length 16");
+  EXPECT_RUN(words, 0);
+  EXPECT_EQ(words.out, "00000:0100 0302 0504 0706-0908 0B0A 0D0C 0F0E\n");
+  EXPECT_RUN(Run("dump 93C46 --start 8"), 2);
+}
+
+}  // namespace
