@@ -21,4 +21,14 @@ if [ "$rc" -eq 0 ] || [ "$rc" -ge 128 ]; then
   echo "check-install: read_part should fail without a programmer (exit $rc)" >&2
   exit 1
 fi
-echo "check-install: installed library, header and pkg-config file build a C host"
+# The installed command-line tool finds the installed library by itself.
+"$prefix/bin/qmx71" parts | grep -q "24C64" || { echo "check-install: qmx71 parts failed" >&2; exit 1; }
+set +e
+QMX71_PORT=/nonexistent QMX71_SYSFS_ROOT=/nonexistent "$prefix/bin/qmx71" blank 24C02 >/dev/null 2>&1
+rc=$?
+set -e
+if [ "$rc" -ne 3 ]; then
+  echo "check-install: qmx71 without a programmer should exit 3 (exit $rc)" >&2
+  exit 1
+fi
+echo "check-install: installed library, header and pkg-config file build a C host; qmx71 runs"

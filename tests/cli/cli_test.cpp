@@ -74,6 +74,18 @@ class CliTest : public ::testing::Test {
     r.err = Slurp(err);
     return r;
   }
+  // The same with both streams on a terminal (script(1) provides one).
+  Result RunOnTerminal(const std::string& args) {
+    const fs::path out = dir / "terminal";
+    const std::string inner = "QMX71_PORT='" + link + "' '" + std::string(QMX71_EXE) + "' " + args;
+    const std::string command =
+        "timeout 120 script -qec \"" + inner + "\" /dev/null >'" + out.string() + "' 2>&1 </dev/null";
+    const int status = std::system(command.c_str());
+    Result r;
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = Slurp(out);
+    return r;
+  }
   std::string File(const std::string& name, const Bytes& bytes) {
     const fs::path p = dir / name;
     std::ofstream f(p, std::ios::binary);
@@ -294,6 +306,21 @@ TEST_F(CliTest, DumpPrintsWholeLinesFromTheRangeStart) {
   EXPECT_RUN(words, 0);
   EXPECT_EQ(words.out, "00000:0100 0302 0504 0706-0908 0B0A 0D0C 0F0E\n");
   EXPECT_RUN(Run("dump 93C46 --start 8"), 2);
+}
+
+TEST_F(CliTest, ProgressOnlyOnATerminalAndNotWhenQuiet) {
+  ASSERT_TRUE(sim->InsertPart("24C64"));
+  const Result plain = Run("erase 24C64");
+  EXPECT_RUN(plain, 0);
+  EXPECT_EQ(plain.err.find('%'), std::string::npos) << plain.err;  // not a terminal: no bar
+  const Result shown = RunOnTerminal("erase 24C64");
+  EXPECT_RUN(shown, 0);
+  EXPECT_NE(shown.out.find("100% 8192/8192 bytes"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("erased 24C64"), std::string::npos) << shown.out;
+  const Result quiet = RunOnTerminal("--quiet erase 24C64");
+  EXPECT_RUN(quiet, 0);
+  EXPECT_EQ(quiet.out.find('%'), std::string::npos) << quiet.out;
+  EXPECT_EQ(quiet.out.find("erased"), std::string::npos) << quiet.out;
 }
 
 }  // namespace
