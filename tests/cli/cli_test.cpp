@@ -308,6 +308,22 @@ TEST_F(CliTest, DumpPrintsWholeLinesFromTheRangeStart) {
   EXPECT_RUN(Run("dump 93C46 --start 8"), 2);
 }
 
+TEST_F(CliTest, ClockAndWriteTimeReachTheProgrammer) {
+  ASSERT_TRUE(sim->InsertPart("24C02"));
+  EXPECT_RUN(Run("erase 24C02 --clock 100000 --write-time 20"), 0);
+  const auto log = sim->Log();
+  std::vector<qmx::sim::LoggedCommand> modes, freqs;
+  for (const auto& c : log) {
+    if (c.code == qmx::sim::SET_MODE) modes.push_back(c);
+    if (c.code == qmx::sim::SET_FREQ) freqs.push_back(c);
+  }
+  ASSERT_EQ(modes.size(), 1u);
+  EXPECT_EQ(modes[0].args, (Bytes{1, 0, 20}));
+  ASSERT_EQ(freqs.size(), 1u);
+  EXPECT_EQ(Run("info --clock 100000").out.find("clock 0 Hz"), std::string::npos);
+  EXPECT_RUN(Run("erase 24C02 --write-time 0"), 2);
+}
+
 TEST_F(CliTest, ProgressOnlyOnATerminalAndNotWhenQuiet) {
   ASSERT_TRUE(sim->InsertPart("24C64"));
   const Result plain = Run("erase 24C64");
