@@ -1,6 +1,7 @@
 #include "sim/pty_simulator.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -140,6 +141,11 @@ void PtySimulator::ServeLoop(int masterFd) {
 // False when the read found no slave behind the master (EIO or end of file).
 bool PtySimulator::ReadMaster(int masterFd) {
   std::array<std::uint8_t, kReadBufferSize> buffer;
+  consuming_ = true;
+  struct Done {
+    std::atomic<bool>& flag;
+    ~Done() { flag = false; }
+  } done{consuming_};
   const ssize_t n = read(masterFd, buffer.data(), buffer.size());
   if (n < 0) return errno == EAGAIN || errno == EINTR;
   if (n == 0) return false;
@@ -261,6 +267,22 @@ void PtySimulator::ClearLog() {
 bool PtySimulator::WaitForLog(std::size_t count, std::chrono::milliseconds timeout) const {
   std::unique_lock lock(mu_);
   return logChanged_.wait_for(lock, timeout, [&] { return programmer_.Log().size() >= count; });
+}
+
+bool PtySimulator::WaitIdle(std::chrono::milliseconds timeout) const {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    int pending = 0;
+    {
+      std::lock_guard lock(mu_);
+      const int fd = port_.MasterFd();
+      if (fd >= 0 && ::ioctl(fd, FIONREAD, &pending) != 0) pending = 0;
+    }
+    // Pending bytes first, then the flag: a read that just took them has set it.
+    if (pending == 0 && !consuming_) return true;
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 void PtySimulator::SetCommandObserver(std::function<void(const LoggedCommand&)> observer) {

@@ -1,6 +1,7 @@
 // The firmware model behind a pseudo-terminal, served by its own thread.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -44,6 +45,9 @@ class PtySimulator {
   std::vector<LoggedCommand> Log() const;
   void ClearLog();
   bool WaitForLog(std::size_t count, std::chrono::milliseconds timeout) const;
+  // True once every byte the host wrote so far has been carried out (for
+  // hosts in other processes, whose last writes may still sit in the pty).
+  bool WaitIdle(std::chrono::milliseconds timeout) const;
   // Called on the serving thread for every decoded command, without the lock held.
   void SetCommandObserver(std::function<void(const LoggedCommand&)> observer);
 
@@ -103,6 +107,7 @@ class PtySimulator {
 
   int wakeFd_ = -1;
   std::thread thread_;
+  std::atomic<bool> consuming_{false};  // from before a read of the master until its bytes are carried out
 };
 
 }  // namespace qmx::sim

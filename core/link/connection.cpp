@@ -42,6 +42,12 @@ bool Connection::OpenPort(const std::string& portName) {
 }
 
 void Connection::Disconnect() {
+  // What was sent should reach a programmer that is still there before the
+  // channel closes; a vanished one gets nothing more.
+  if (channel_.IsOpen() && !PortGone()) {
+    WritePending();
+    DrainOutput();
+  }
   pending_.clear();
   channel_.Close();
   reader_.Stop();
@@ -96,10 +102,18 @@ void Connection::DrainOutput() {
   // A USB serial driver may hold kilobytes of streamed writes; the answer
   // window should start when the programmer has our last command, not before.
   // Bounded by the channel's write time-out.
-  if (channel_.OutputQueued() <= 0) return;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(channel_.timeoutMs);
-  while (channel_.OutputQueued() > 0 && std::chrono::steady_clock::now() < deadline)
+  // A device that is slow (long write cycles) but still taking bytes is
+  // waited for; one that takes nothing for the write time-out is not.
+  int queued = channel_.OutputQueued();
+  if (queued <= 0) return;
+  const auto patience = std::chrono::milliseconds(channel_.timeoutMs);
+  auto deadline = std::chrono::steady_clock::now() + patience;
+  while (queued > 0 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const int now = channel_.OutputQueued();
+    if (now < queued) deadline = std::chrono::steady_clock::now() + patience;
+    queued = now;
+  }
 }
 
 void Connection::EndBatch() {
@@ -129,7 +143,7 @@ bool Connection::SendCommand4(std::uint8_t code, std::uint8_t a, std::uint8_t b,
 bool Connection::WaitResponse(std::uint8_t responseCode, int timeoutMs) {
   Flush();  // what provokes the answer may still sit in a batch
   DrainOutput();
-  return slot_.WaitResponse(responseCode, timeoutMs);
+  return slot_.WaitResponse(responseCode, timeoutMs < 0 ? answerWindowMs_ : timeoutMs);
 }
 
 bool Connection::Query(std::uint8_t command, std::uint8_t responseCode) {

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -68,6 +69,8 @@ class CliTest : public ::testing::Test {
                                 env + " timeout 120 '" + QMX71_EXE + "' " + args + " >'" + out.string() + "' 2>'" +
                                 err.string() + "' </dev/null";
     const int status = std::system(command.c_str());
+    // The program's last frames may still sit in the pseudo-terminal.
+    EXPECT_TRUE(sim->WaitIdle(std::chrono::seconds(20)));
     Result r;
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     r.out = Slurp(out);
@@ -81,6 +84,7 @@ class CliTest : public ::testing::Test {
     const std::string command =
         "timeout 120 script -qec \"" + inner + "\" /dev/null >'" + out.string() + "' 2>&1 </dev/null";
     const int status = std::system(command.c_str());
+    EXPECT_TRUE(sim->WaitIdle(std::chrono::seconds(20)));
     Result r;
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     r.out = Slurp(out);

@@ -37,13 +37,14 @@ class ScriptedPort final : public SerialBackend {
     return count;
   }
   int acceptLimit = -1;
+  bool takesData = true;
   int Read(std::uint8_t*, int) override { return -1; }
   bool SetDtr(bool) override { return false; }
   bool SetRts(bool) override { return false; }
   int QueuedBytes() override { return 0; }
   int OutputQueued() override {
     const int left = outq_.load();
-    if (left > 0) outq_ = left - 1;  // the device takes a little each look
+    if (left > 0 && takesData) outq_ = left - 1;  // the device takes a little each look
     return left;
   }
   ReceiveWait WaitReceive(WakeEvent& stop, int*) override {
@@ -77,13 +78,27 @@ TEST(Connection, AnswerWindowStartsOnceTheDriverHasSentEverything) {
 TEST(Connection, DrainGivesUpAtTheWriteTimeout) {
   std::atomic<int> outq{0};
   std::vector<std::uint8_t> written;
-  Connection link(std::make_unique<ScriptedPort>(outq, written));
+  auto port = std::make_unique<ScriptedPort>(outq, written);
+  port->takesData = false;  // a device that never takes the data
+  Connection link(std::move(port));
   link.Channel().timeoutMs = 100;
   ASSERT_TRUE(link.OpenPort("scripted"));
-  outq = 1000000;  // a device that never takes the data
+  outq = 1000000;
   const auto t0 = Clock::now();
   EXPECT_FALSE(link.WaitResponse(RESP_VERSION, 10));
   EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(1500));
+  link.Disconnect();
+}
+
+TEST(Connection, DrainWaitsForASlowDeviceThatKeepsTakingData) {
+  std::atomic<int> outq{0};
+  std::vector<std::uint8_t> written;
+  Connection link(std::make_unique<ScriptedPort>(outq, written));
+  link.Channel().timeoutMs = 20;
+  ASSERT_TRUE(link.OpenPort("scripted"));
+  outq = 200;  // about 200 ms of draining, ten times the time-out
+  EXPECT_FALSE(link.WaitResponse(RESP_VERSION, 1));
+  EXPECT_EQ(outq.load(), 0);
   link.Disconnect();
 }
 

@@ -62,7 +62,13 @@ class PosixSerialBackend final : public SerialBackend {
     std::unique_lock lock(mutex_);
     const int fd = fd_.load();
     if (fd >= 0) {
-      ::tcflush(fd, TCIOFLUSH);
+      // Unread input is dropped; output only when it is still queued (the
+      // device stopped taking it), so that the close never waits on it. Bytes
+      // the device is taking are left alone: they are commands the caller
+      // sent, and a pseudo-terminal would drop them from its peer's side.
+      int queued = 0;
+      const bool outputLeft = ::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0;
+      ::tcflush(fd, outputLeft ? TCIOFLUSH : TCIFLUSH);
       // The exclusive mode belongs to the tty, not to this descriptor: clear
       // it so the next open (by anyone) is not refused.
       ::ioctl(fd, TIOCNXCL);
