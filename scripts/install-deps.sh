@@ -8,6 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev
   python3
   libcli11-dev srecord binutils
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-svg-dev libgl1-mesa-dev fonts-noto-cjk
 )
 
 missing=()

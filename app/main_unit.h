@@ -1,0 +1,168 @@
+// The main window: finds, connects to and watches the programmer by itself,
+// offers the families and parts the model allows, and keeps the operator's
+// choices in the settings file.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "core/discovery/port_discovery.h"
+#include "core/link/connection.h"
+#include "image/memory_image.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+class QToolButton;
+class QWidget;
+
+namespace qmx::app {
+
+class TAboutUnit;
+
+struct AppOptions {
+  std::string settingsPath;  // empty: nothing is loaded or saved
+};
+
+class TMainUnit : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit TMainUnit(AppOptions options, QWidget* parent = nullptr);
+  ~TMainUnit() override;
+
+  // Program-wide state the operations read.
+  int ProgrammerModelValue() const { return programmerModel_; }
+  int DeviceFamilyValue() const { return deviceFamily_; }
+  int MicrowireVariantValue() const { return microwireVariant_; }
+  bool FactoryMode() const { return factoryMode_; }
+  bool ControlsEnabled() const { return controlsEnabled_; }
+  bool Connected() const { return link_.IsOpen(); }
+  MemoryImage& Image() { return image_; }
+  Connection& Link() { return link_; }
+  QString StatusText(int panel) const;
+  TAboutUnit* AboutDialog() const { return about_; }
+
+ public slots:
+  void ConnectTimerTimer();
+  bool ConnectDevice();
+  void DisconnectDevice();
+  void ConnectBtnClick();
+  void SetControlsEnabled(bool enabled);
+  void ShowSupplyVoltage();
+  void SetModelFamilies(int model);
+  void cbTypeChange();
+  void cbDeviceChange();
+  void edPageSizeExit();
+  void mnExtPanelClick();
+  void cbMcwDataModeChange();
+  void mnHWResetClick();
+  void LedTestBtnClick();
+  void LoadSettings();
+  void SaveSettings();
+  void mnVersionClick();
+  // Counters: n < 0 clears them, 0 counts a success, > 0 an error.
+  void UpdateCounters(int n);
+  // The Program sequence; the push switch runs it through the poll.
+  void ProgBtnClick();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildMenus();
+  QWidget* BuildTopPanel();
+  QWidget* BuildExtPanel();
+  QWidget* BuildMcwExtPanel();
+  QWidget* BuildLogArea();
+  void BuildStatusBar();
+  QToolButton* OperationButton(QWidget* parent, const char* name, const QString& caption, const char* icon);
+  void SendSetMode(int family);
+  void FormDestroy();
+  void LogLine(const QString& line);
+
+  AppOptions options_;
+
+  // Program-wide state.
+  int programmerModel_ = 3;
+  int deviceFamily_ = -1;
+  int microwireVariant_ = 0;
+  std::atomic<bool> switchPressed_{false};
+
+  // Window-owned state.
+  Connection link_;
+  std::unique_ptr<DeviceListProvider> provider_;
+  std::unique_ptr<PortDiscovery> discovery_;
+  MemoryImage image_;
+  BitReversal reverse_;
+  bool controlsEnabled_ = false;
+  int executed_ = 0, succeeded_ = 0, failed_ = 0;
+  bool busy_ = false;
+  bool factoryMode_ = false;
+  int ledState_ = 0;
+  bool destroyed_ = false;
+
+  // Controls, named as the operator's documentation names them.
+  QComboBox* cbType = nullptr;
+  QComboBox* cbDevice = nullptr;
+  QLineEdit* edDataFile = nullptr;
+  QPushButton* DataFileBtn = nullptr;
+  QPushButton* ConnectBtn = nullptr;
+  QLabel* exeCntLbl = nullptr;
+  QLabel* OkCntLbl = nullptr;
+  QLabel* ErrCntLbl = nullptr;
+  QPushButton* ClearBtn = nullptr;
+  QToolButton* ReadBtn = nullptr;
+  QToolButton* WriteBtn = nullptr;
+  QToolButton* CompareBtn = nullptr;
+  QToolButton* EraseBtn = nullptr;
+  QToolButton* BlankChkBtn = nullptr;
+  QToolButton* ProgBtn = nullptr;
+  QWidget* ExtPanel = nullptr;
+  QWidget* McwExtPanel = nullptr;
+  QLineEdit* edPageSize = nullptr;
+  QComboBox* cbClockFreq = nullptr;
+  QComboBox* cbProgramMode = nullptr;
+  QComboBox* cbMaxWriteTime = nullptr;
+  QCheckBox* chVppOut = nullptr;
+  QCheckBox* cbExtSave = nullptr;
+  QComboBox* cbMcwDataMode = nullptr;
+  QComboBox* cbMcwGP0 = nullptr;
+  QComboBox* cbMcwGP1 = nullptr;
+  QComboBox* cbReadSize = nullptr;
+  QLabel* lblVcc = nullptr;
+  QFrame* LedTestPnl = nullptr;
+  QLabel* LedLabel = nullptr;
+  QPushButton* LedTestBtn = nullptr;
+  QPushButton* btnReset = nullptr;
+  QPushButton* LogClearBtn = nullptr;
+  QPlainTextEdit* Memo = nullptr;
+  QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
+  QAction* mnSaveHex = nullptr;
+  QAction* mnExit = nullptr;
+  QAction* mnHexEditor = nullptr;
+  QAction* mnExtPanel = nullptr;
+  QAction* mnCheckSum = nullptr;
+  QAction* mnLogClear = nullptr;
+  QAction* mnClearBuffer = nullptr;
+  QAction* mnHWReset = nullptr;
+  QAction* mnVersion = nullptr;
+  QMenu* PopupMenu = nullptr;
+  QTimer* ConnectTimer = nullptr;
+  QTimer* ResetTimer = nullptr;
+  TAboutUnit* about_ = nullptr;
+};
+
+}  // namespace qmx::app

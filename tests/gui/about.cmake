@@ -1,0 +1,10 @@
+# The about box and the artwork, on Qt's offscreen platform so no display is needed.
+if(QMX_BUILD_APP)
+  find_package(Qt6 REQUIRED COMPONENTS Widgets Svg Test)
+  add_executable(qmx_gui_about_test ${CMAKE_CURRENT_LIST_DIR}/about_test.cpp)
+  set_target_properties(qmx_gui_about_test PROPERTIES AUTOMOC ON)
+  target_link_libraries(qmx_gui_about_test PRIVATE qmx_app_about Qt6::Test)
+  qmx_strict(qmx_gui_about_test)
+  add_test(NAME qmx_gui_about_test COMMAND qmx_gui_about_test)
+  set_tests_properties(qmx_gui_about_test PROPERTIES LABELS gui ENVIRONMENT QT_QPA_PLATFORM=offscreen TIMEOUT 60)
+endif()
