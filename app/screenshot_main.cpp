@@ -1,0 +1,47 @@
+// qmx71-screenshots: renders the main window (connected, extended panels
+// open) and the about dialog to PNG files, for the documentation.
+//   qmx71-screenshots OUTPUT_DIR      (QMX71_PORT names the programmer)
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdio>
+
+#include "app/about_unit.h"
+#include "app/main_unit.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: qmx71-screenshots OUTPUT_DIR\n");
+    return 2;
+  }
+  const QDir out(QString::fromLocal8Bit(argv[1]));
+  qmx::app::TMainUnit window(qmx::app::AppOptions{});
+  window.show();
+  QElapsedTimer waited;
+  waited.start();
+  while (!window.Connected() && waited.elapsed() < 5000) QApplication::processEvents(QEventLoop::AllEvents, 50);
+  if (!window.Connected()) {
+    std::fprintf(stderr, "qmx71-screenshots: the programmer did not connect\n");
+    return 3;
+  }
+  window.findChild<QAction*>("mnExtPanel")->trigger();
+  QApplication::processEvents();
+  bool saved = window.grab().save(out.filePath("main-window.png"));
+
+  // The dialog is modal: grab it from inside its own event loop.
+  QTimer::singleShot(200, [&] {
+    saved = window.AboutDialog()->grab().save(out.filePath("about-dialog.png")) && saved;
+    window.AboutDialog()->findChild<QPushButton*>("OkBtn")->click();
+  });
+  window.mnVersionClick();
+  if (!saved) {
+    std::fprintf(stderr, "qmx71-screenshots: cannot write into %s\n", argv[1]);
+    return 1;
+  }
+  return 0;
+}
