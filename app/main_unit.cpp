@@ -5,7 +5,11 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QThread>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -25,13 +29,16 @@
 
 #include "app/about_unit.h"
 #include "app/fonts.h"
+#include "app/hex_edit.h"
 #include "core/catalogue/catalogue.h"
 #include "core/memory/memory_ops.h"
 #include "core/protocol/commands.h"
 #include "core/protocol/encoding.h"
 #include "core/settings/ini_file.h"
 #include "core/settings/settings_path.h"
+#include "image/hex_dump.h"
 #include "image/intel_hex.h"
+#include "image/raw_binary.h"
 
 namespace qmx::app {
 
@@ -84,7 +91,50 @@ void SelectStored(QComboBox* box, int stored, int fallback) {
   box->setCurrentIndex(stored >= 0 && stored < box->count() ? stored : fallback);
 }
 
+bool IsBinaryFile(const QString& path) { return path.endsWith(".bin", Qt::CaseInsensitive); }
+
+const QStringList kFileFilters = {QString::fromUtf8("インテルHEXファイル(*.hex)"),
+                                  QString::fromUtf8("バイナリファイル(*.bin)")};
+
 }  // namespace
+
+// The procedures' view of the window while they run on the operation thread:
+// log lines, progress and the checksum go to the window in order, the
+// question waits for the operator's answer.
+class WindowOperator : public Operator {
+ public:
+  explicit WindowOperator(TMainUnit* window) : w_(window) {}
+  void LogLine(const std::string& utf8) override {
+    QMetaObject::invokeMethod(
+        w_, [w = w_, line = QString::fromStdString(utf8)] { w->LogLine(line); }, Qt::QueuedConnection);
+  }
+  bool AskOkCancel(const std::string& text, const std::string& caption) override {
+    bool ok = false;
+    QMetaObject::invokeMethod(
+        w_,
+        [&] {
+          ok = QMessageBox::question(w_, QString::fromStdString(caption), QString::fromStdString(text),
+                                     QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) == QMessageBox::Ok;
+        },
+        Qt::BlockingQueuedConnection);
+    return ok;
+  }
+  void StartErrorIndication() override {
+    w_->link_.SendCommand2(DEV_CTRL, DEVCTRL_LED_ERROR);  // the link is this thread's while it runs
+    QMetaObject::invokeMethod(w_, [w = w_] { w->StartErrorIndication(); }, Qt::QueuedConnection);
+  }
+  void ShowImageChecksum(std::uint16_t sum) override {
+    QMetaObject::invokeMethod(
+        w_, [w = w_, sum] { w->statusPanels_[2]->setText(QString::asprintf("checksum=%04X", sum)); },
+        Qt::QueuedConnection);
+  }
+  void Progress(int done, int total) override {
+    QMetaObject::invokeMethod(w_, [w = w_, done, total] { w->OnProgress(done, total); }, Qt::QueuedConnection);
+  }
+
+ private:
+  TMainUnit* w_;
+};
 
 TMainUnit::TMainUnit(AppOptions options, QWidget* parent)
     : QMainWindow(parent),
@@ -109,6 +159,8 @@ TMainUnit::TMainUnit(AppOptions options, QWidget* parent)
 
   about_ = new TAboutUnit(this);
   about_->hide();
+  hexEdit_ = new THexEdit(this);
+  hexEdit_->hide();
 
   ConnectTimer = new QTimer(this);
   ConnectTimer->setObjectName("ConnectTimer");
@@ -119,8 +171,14 @@ TMainUnit::TMainUnit(AppOptions options, QWidget* parent)
   ResetTimer->setInterval(1000);
   connect(ResetTimer, &QTimer::timeout, this, [this] { link_.Channel().SetDtr(true); });
 
+  ErrorTimer = new QTimer(this);
+  ErrorTimer->setObjectName("ErrorTimer");
+  ErrorTimer->setInterval(3000);
+  ErrorTimer->setTimerType(Qt::PreciseTimer);  // a coarse timer may fire 5 % early
+  connect(ErrorTimer, &QTimer::timeout, this, &TMainUnit::ErrorTimerTimer);
+
   // A failed one-byte send means the programmer is gone: a full disconnect.
-  link_.SetCloseHook([this] { DisconnectDevice(); });
+  link_.SetCloseHook([this] { OnLinkClosed(); });
   link_.SetSwitchHandler([this](bool pressed) {
     if (pressed) switchPressed_ = true;
   });
@@ -139,6 +197,17 @@ TMainUnit::TMainUnit(AppOptions options, QWidget* parent)
 }
 
 TMainUnit::~TMainUnit() { FormDestroy(); }
+
+void TMainUnit::OnLinkClosed() {
+  if (QThread::currentThread() == thread()) {
+    DisconnectDevice();
+    return;
+  }
+  // On the operation thread: close the link now, tidy the window when the
+  // operation has ended.
+  link_.Disconnect();
+  disconnectPending_ = true;
+}
 
 QToolButton* TMainUnit::OperationButton(QWidget* parent, const char* name, const QString& caption,
                                         const char* icon) {
@@ -220,6 +289,12 @@ QWidget* TMainUnit::BuildTopPanel() {
   connect(ConnectBtn, &QPushButton::clicked, this, &TMainUnit::ConnectBtnClick);
   connect(ClearBtn, &QPushButton::clicked, this, [this] { UpdateCounters(-1); });
   connect(ProgBtn, &QToolButton::clicked, this, &TMainUnit::ProgBtnClick);
+  connect(ReadBtn, &QToolButton::clicked, this, &TMainUnit::ReadBtnClick);
+  connect(WriteBtn, &QToolButton::clicked, this, &TMainUnit::WriteBtnClick);
+  connect(CompareBtn, &QToolButton::clicked, this, &TMainUnit::CompareBtnClick);
+  connect(EraseBtn, &QToolButton::clicked, this, &TMainUnit::EraseBtnClick);
+  connect(BlankChkBtn, &QToolButton::clicked, this, &TMainUnit::BlankChkBtnClick);
+  connect(DataFileBtn, &QPushButton::clicked, this, &TMainUnit::DataFileBtnClick);
   return panel;
 }
 
@@ -345,7 +420,7 @@ QWidget* TMainUnit::BuildLogArea() {
 
   connect(LedTestBtn, &QPushButton::clicked, this, &TMainUnit::LedTestBtnClick);
   connect(btnReset, &QPushButton::clicked, this, &TMainUnit::mnHWResetClick);
-  connect(LogClearBtn, &QPushButton::clicked, Memo, &QPlainTextEdit::clear);
+  connect(LogClearBtn, &QPushButton::clicked, this, &TMainUnit::mnLogClearClick);
   return panel;
 }
 
@@ -389,8 +464,13 @@ void TMainUnit::BuildMenus() {
   });
   connect(mnHWReset, &QAction::triggered, this, &TMainUnit::mnHWResetClick);
   connect(mnVersion, &QAction::triggered, this, &TMainUnit::mnVersionClick);
-  connect(mnLogClear, &QAction::triggered, Memo, &QPlainTextEdit::clear);
-  connect(popLogClear, &QAction::triggered, Memo, &QPlainTextEdit::clear);
+  connect(mnLogClear, &QAction::triggered, this, &TMainUnit::mnLogClearClick);
+  connect(popLogClear, &QAction::triggered, this, &TMainUnit::mnLogClearClick);
+  connect(mnHexEditor, &QAction::triggered, this, &TMainUnit::mnHexEditorClick);
+  connect(popHexEdit, &QAction::triggered, this, &TMainUnit::mnHexEditorClick);
+  connect(mnSaveHex, &QAction::triggered, this, &TMainUnit::mnSaveHexClick);
+  connect(mnCheckSum, &QAction::triggered, this, &TMainUnit::mnCheckSumClick);
+  connect(mnClearBuffer, &QAction::triggered, this, &TMainUnit::mnClearBufferClick);
   connect(Memo, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& at) { PopupMenu->popup(Memo->viewport()->mapToGlobal(at)); });
 }
@@ -413,6 +493,12 @@ void TMainUnit::BuildStatusBar() {
     }
     statusPanels_[i] = panel;
   }
+  progress_ = new QProgressBar(bar);
+  progress_->setObjectName("ProgressBar");
+  progress_->setFixedWidth(120);
+  progress_->setTextVisible(false);
+  progress_->hide();
+  bar->addPermanentWidget(progress_);
 }
 
 QString TMainUnit::StatusText(int panel) const {
@@ -424,6 +510,12 @@ void TMainUnit::LogLine(const QString& line) { Memo->appendPlainText(line); }
 // --- connection lifecycle ---------------------------------------------------
 
 void TMainUnit::ConnectTimerTimer() {
+  // The operation thread has the link: send nothing, and drop a switch press
+  // rather than keep it for a second sequence.
+  if (opRunning_) {
+    switchPressed_ = false;
+    return;
+  }
   // The device lists are read afresh on every tick: the system lists only
   // present devices, so a programmer plugged in after the start is found too.
   const std::string port = DiscoverProgrammerPort(*discovery_);
@@ -437,7 +529,7 @@ void TMainUnit::ConnectTimerTimer() {
     return;
   }
   if (switchPressed_.exchange(false) && !busy_) ProgBtnClick();
-  if (link_.IsOpen()) ShowSupplyVoltage();
+  if (link_.IsOpen() && !opRunning_) ShowSupplyVoltage();
 }
 
 bool TMainUnit::ConnectDevice() {
@@ -522,9 +614,250 @@ void TMainUnit::UpdateCounters(int n) {
   ErrCntLbl->setText(QString::number(failed_));
 }
 
+QStringList TMainUnit::LogLines() const {
+  QStringList lines = Memo->toPlainText().split('\n');
+  if (lines.size() == 1 && lines.front().isEmpty()) lines.clear();
+  return lines;
+}
+
+ProgramSettings TMainUnit::CurrentSettings() const {
+  ProgramSettings s;
+  s.family = deviceFamily_;
+  s.row = cbDevice->currentIndex();
+  s.model = programmerModel_;
+  s.readSize = cbReadSize->currentIndex();
+  s.dataMode = cbMcwDataMode->currentIndex();
+  s.gp0 = cbMcwGP0->currentIndex();
+  s.gp1 = cbMcwGP1->currentIndex();
+  s.clockIndex = cbClockFreq->currentIndex();
+  s.maxWriteTime = cbMaxWriteTime->currentText().toStdString();
+  s.vppOut = chVppOut->isChecked();
+  s.pageSize = edPageSize->text().toStdString();
+  return s;
+}
+
+int TMainUnit::DumpLayoutIndex() const {
+  return deviceFamily_ == kFamilyMicrowire ? cbMcwDataMode->currentIndex() : 0;
+}
+
+void TMainUnit::SetOperationControls(bool running) {
+  // Nothing that sends to the programmer or changes the image may start
+  // while the operation thread has them; the log stays usable.
+  for (QWidget* w : {findChild<QWidget*>("Panel2"), ExtPanel, McwExtPanel, static_cast<QWidget*>(LedTestPnl)})
+    w->setEnabled(!running);
+  menuBar()->setEnabled(!running);
+  PopupMenu->setEnabled(!running);
+  progress_->setVisible(running);
+  if (running) progress_->setRange(0, 0);
+}
+
+void TMainUnit::OnProgress(int done, int total) {
+  if (!opRunning_ || total <= 0) return;
+  progress_->setRange(0, total);
+  progress_->setValue(done);
+}
+
+void TMainUnit::RunOperation(std::function<int(Operator&)> job, std::function<void(int)> done) {
+  if (opRunning_ || !link_.IsOpen()) {
+    if (done) done(0);
+    return;
+  }
+  opRunning_ = true;
+  SetOperationControls(true);
+  worker_ = std::thread([this, job = std::move(job), done = std::move(done)] {
+    WindowOperator op(this);
+    const int result = job(op);
+    QMetaObject::invokeMethod(
+        this, [this, result, done] { FinishOperation(result, done); }, Qt::QueuedConnection);
+  });
+}
+
+void TMainUnit::FinishOperation(int result, const std::function<void(int)>& done) {
+  if (worker_.joinable()) worker_.join();
+  opRunning_ = false;
+  SetOperationControls(false);
+  if (done) done(result);
+  if (disconnectPending_.exchange(false)) DisconnectDevice();
+  if (ledReadyPending_) {
+    ledReadyPending_ = false;
+    link_.SendCommand2(DEV_CTRL, DEVCTRL_LED_ON);
+  }
+  emit operationFinished(result);
+  if (closePending_) close();
+}
+
+TMainUnit::Reload TMainUnit::ReloadDataFile() {
+  const QString file = edDataFile->text();
+  if (file.isEmpty() || !QFileInfo(file).isFile()) return Reload::kNoFile;
+  const bool ok = IsBinaryFile(file) ? LoadBinary(file.toStdString(), image_) == BinaryLoadStatus::kOk
+                                     : LoadIntelHex(file.toStdString(), image_);
+  return ok ? Reload::kLoaded : Reload::kFailed;
+}
+
 void TMainUnit::ProgBtnClick() {
+  if (opRunning_ || !link_.IsOpen()) return;
   busy_ = true;
-  busy_ = false;
+  const Reload reload = ReloadDataFile();
+  const QString countLine = QString::asprintf("----- プログラムカウント %d -----", executed_ + 1);
+  const bool erase = cbProgramMode->currentIndex() == 1;
+  const ProgramSettings settings = CurrentSettings();
+  RunOperation(
+      [this, reload, countLine, erase, settings](Operator& op) -> int {
+        op.LogLine(countLine.toStdString());
+        // A file that could not be read whole is never written in part.
+        if (reload == Reload::kFailed) {
+          op.LogLine("HEXファイルの読み込みに失敗しました。");
+          return 0;
+        }
+        if (erase) {
+          if (!ProgramWriteSide(link_, image_, reverse_, settings, op, kErase)) return 0;
+          if (!ProgramReadSide(link_, image_, reverse_, settings, op, kBlankCheck)) return 0;
+        }
+        if (!ProgramWriteSide(link_, image_, reverse_, settings, op, kWrite)) return 0;
+        if (!ProgramReadSide(link_, image_, reverse_, settings, op, kCompare)) return 0;
+        op.LogLine("-- プログラム正常終了 --");
+        return 1;
+      },
+      [this](int result) {
+        UpdateCounters(result == 1 ? 0 : 1);
+        busy_ = false;
+      });
+  if (!opRunning_) busy_ = false;
+}
+
+void TMainUnit::ReadBtnClick() {
+  const ProgramSettings settings = CurrentSettings();
+  RunOperation([this, settings](Operator& op) {
+    return ProgramReadSide(link_, image_, reverse_, settings, op, kRead);
+  });
+}
+
+void TMainUnit::CompareBtnClick() {
+  const ProgramSettings settings = CurrentSettings();
+  RunOperation([this, settings](Operator& op) {
+    return ProgramReadSide(link_, image_, reverse_, settings, op, kCompare);
+  });
+}
+
+void TMainUnit::BlankChkBtnClick() {
+  const ProgramSettings settings = CurrentSettings();
+  RunOperation([this, settings](Operator& op) {
+    return ProgramReadSide(link_, image_, reverse_, settings, op, kBlankCheck);
+  });
+}
+
+void TMainUnit::mnCheckSumClick() {
+  const ProgramSettings settings = CurrentSettings();
+  RunOperation([this, settings](Operator& op) {
+    return ProgramReadSide(link_, image_, reverse_, settings, op, kChecksum);
+  });
+}
+
+void TMainUnit::WriteBtnClick() {
+  if (opRunning_ || !link_.IsOpen()) return;
+  const Reload reload = ReloadDataFile();
+  if (reload == Reload::kFailed) {
+    LogLine("HEXファイルの読み込みに失敗しました。");
+    return;
+  }
+  const ProgramSettings settings = CurrentSettings();
+  RunOperation([this, settings](Operator& op) {
+    return ProgramWriteSide(link_, image_, reverse_, settings, op, kWrite);
+  });
+}
+
+void TMainUnit::EraseBtnClick() {
+  const ProgramSettings settings = CurrentSettings();
+  RunOperation([this, settings](Operator& op) {
+    return ProgramWriteSide(link_, image_, reverse_, settings, op, kErase);
+  });
+}
+
+void TMainUnit::StartErrorIndication() {
+  // Runs on the window thread; the operation thread has already sent the
+  // error code. A second failure does not restart the interval.
+  if (!ErrorTimer->isActive()) ErrorTimer->start();
+}
+
+void TMainUnit::ErrorTimerTimer() {
+  ErrorTimer->stop();
+  if (opRunning_) {
+    ledReadyPending_ = true;
+  } else {
+    link_.SendCommand2(DEV_CTRL, DEVCTRL_LED_ON);
+  }
+}
+
+void TMainUnit::DataFileBtnClick() {
+  if (opRunning_) return;
+  QFileDialog dialog(this);
+  dialog.setObjectName("OpenDlg");
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setNameFilters(kFileFilters);
+  dialog.setDefaultSuffix("hex");
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  LoadDataFile(dialog.selectedFiles().front());
+}
+
+bool TMainUnit::LoadDataFile(const QString& path) {
+  const bool ok = IsBinaryFile(path) ? LoadBinary(path.toStdString(), image_) == BinaryLoadStatus::kOk
+                                     : LoadIntelHex(path.toStdString(), image_);
+  if (!ok) {
+    image_.Clear();
+    return false;
+  }
+  const QFileInfo info(path);
+  edDataFile->setText(info.absoluteFilePath());
+  statusPanels_[1]->setText(info.fileName());
+  LogLine("Hex Data:");
+  for (const std::string& line : HexDumpLines(image_.Data(), static_cast<std::size_t>(image_.Size()),
+                                              DumpLayoutFromIndex(DumpLayoutIndex())))
+    LogLine(QString::fromStdString(line));
+  const QString sum = QString::asprintf("checksum=%04X", image_.ImageSum());
+  LogLine(sum);
+  statusPanels_[2]->setText(sum);
+  return true;
+}
+
+void TMainUnit::mnSaveHexClick() {
+  if (opRunning_) return;
+  QFileDialog dialog(this);
+  dialog.setObjectName("SaveDlg");
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setNameFilters(kFileFilters);
+  dialog.setDefaultSuffix("hex");
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);  // the window asks its own question
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  SaveDataFile(dialog.selectedFiles().front());
+}
+
+bool TMainUnit::SaveDataFile(const QString& path) {
+  if (QFileInfo::exists(path)) {
+    QMessageBox ask(QMessageBox::Question, "ファイルの上書き", "ファイルを上書きしてもよろしいですか？",
+                    QMessageBox::Ok | QMessageBox::Cancel, this);
+    ask.setObjectName("OverwriteQuestion");
+    if (ask.exec() != QMessageBox::Ok) return false;
+  }
+  const bool ok =
+      IsBinaryFile(path) ? SaveBinary(image_, path.toStdString()) : SaveIntelHex(image_, path.toStdString());
+  // The file as it was stays intact on failure; the operator should know.
+  if (!ok) LogLine("ファイルの保存に失敗しました。");
+  return ok;
+}
+
+void TMainUnit::mnClearBufferClick() {
+  if (opRunning_) return;
+  image_.Clear();
+  LogLine("バッファをクリアしました。");
+}
+
+void TMainUnit::mnLogClearClick() { Memo->clear(); }
+
+void TMainUnit::mnHexEditorClick() {
+  if (!link_.IsOpen() || opRunning_) return;
+  hexEdit_->Open(&image_, image_.Size(), DumpLayoutIndex());
+  hexEdit_->exec();
 }
 
 void TMainUnit::mnVersionClick() {
@@ -539,6 +872,12 @@ void TMainUnit::mnVersionClick() {
 }
 
 void TMainUnit::closeEvent(QCloseEvent* event) {
+  // An operation is never cut off half-way: the window closes when it ends.
+  if (opRunning_) {
+    closePending_ = true;
+    event->ignore();
+    return;
+  }
   FormDestroy();
   event->accept();
 }
@@ -546,6 +885,9 @@ void TMainUnit::closeEvent(QCloseEvent* event) {
 void TMainUnit::FormDestroy() {
   if (destroyed_) return;
   destroyed_ = true;
+  // Destroyed while an operation runs: let it end (its question and log
+  // calls need this thread's event loop), then tidy up.
+  while (opRunning_) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   ConnectTimer->stop();
   SaveSettings();
   DisconnectDevice();

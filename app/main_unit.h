@@ -6,11 +6,14 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "core/discovery/port_discovery.h"
 #include "core/link/connection.h"
+#include "core/memory/memory_ops.h"
 #include "image/memory_image.h"
 
 class QAction;
@@ -22,6 +25,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QTimer;
 class QToolButton;
@@ -30,6 +34,7 @@ class QWidget;
 namespace qmx::app {
 
 class TAboutUnit;
+class THexEdit;
 
 struct AppOptions {
   std::string settingsPath;  // empty: nothing is loaded or saved
@@ -53,6 +58,10 @@ class TMainUnit : public QMainWindow {
   Connection& Link() { return link_; }
   QString StatusText(int panel) const;
   TAboutUnit* AboutDialog() const { return about_; }
+  THexEdit* HexEditor() const { return hexEdit_; }
+  bool OperationRunning() const { return opRunning_; }
+  bool Busy() const { return busy_; }
+  QStringList LogLines() const;
 
  public slots:
   void ConnectTimerTimer();
@@ -76,6 +85,26 @@ class TMainUnit : public QMainWindow {
   void UpdateCounters(int n);
   // The Program sequence; the push switch runs it through the poll.
   void ProgBtnClick();
+  void ReadBtnClick();
+  void CompareBtnClick();
+  void BlankChkBtnClick();
+  void mnCheckSumClick();
+  void WriteBtnClick();
+  void EraseBtnClick();
+  void DataFileBtnClick();
+  void mnSaveHexClick();
+  void mnClearBufferClick();
+  void mnLogClearClick();
+  void mnHexEditorClick();
+  void StartErrorIndication();
+  void ErrorTimerTimer();
+  // The steps of the file commands after their dialogs: true when loaded or
+  // written.
+  bool LoadDataFile(const QString& path);
+  bool SaveDataFile(const QString& path);
+
+ signals:
+  void operationFinished(int result);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -92,6 +121,18 @@ class TMainUnit : public QMainWindow {
   void SendSetMode(int family);
   void FormDestroy();
   void LogLine(const QString& line);
+  ProgramSettings CurrentSettings() const;
+  int DumpLayoutIndex() const;
+  enum class Reload { kNoFile, kLoaded, kFailed };
+  Reload ReloadDataFile();
+  // Runs `job` on the operation thread with the window as its operator, the
+  // window painting meanwhile; `done` gets the result on the window thread.
+  void RunOperation(std::function<int(Operator&)> job, std::function<void(int)> done = {});
+  void FinishOperation(int result, const std::function<void(int)>& done);
+  void SetOperationControls(bool running);
+  void OnProgress(int done, int total);
+  void OnLinkClosed();
+  friend class WindowOperator;
 
   AppOptions options_;
 
@@ -113,6 +154,12 @@ class TMainUnit : public QMainWindow {
   bool factoryMode_ = false;
   int ledState_ = 0;
   bool destroyed_ = false;
+  // The operation thread owns the link and the image while it runs.
+  std::thread worker_;
+  bool opRunning_ = false;
+  std::atomic<bool> disconnectPending_{false};
+  bool ledReadyPending_ = false;
+  bool closePending_ = false;
 
   // Controls, named as the operator's documentation names them.
   QComboBox* cbType = nullptr;
@@ -162,7 +209,10 @@ class TMainUnit : public QMainWindow {
   QMenu* PopupMenu = nullptr;
   QTimer* ConnectTimer = nullptr;
   QTimer* ResetTimer = nullptr;
+  QTimer* ErrorTimer = nullptr;
+  QProgressBar* progress_ = nullptr;
   TAboutUnit* about_ = nullptr;
+  THexEdit* hexEdit_ = nullptr;
 };
 
 }  // namespace qmx::app

@@ -1,8 +1,11 @@
 // qmx71-screenshots: renders the main window (connected, extended panels
-// open) and the about dialog to PNG files, for the documentation.
+// open; after reading the part), the hex editor in each view and the about
+// dialog to PNG files, for the documentation.
 //   qmx71-screenshots OUTPUT_DIR      (QMX71_PORT names the programmer)
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -11,6 +14,7 @@
 #include <cstdio>
 
 #include "app/about_unit.h"
+#include "app/hex_edit.h"
 #include "app/main_unit.h"
 
 int main(int argc, char** argv) {
@@ -32,6 +36,28 @@ int main(int argc, char** argv) {
   window.findChild<QAction*>("mnExtPanel")->trigger();
   QApplication::processEvents();
   bool saved = window.grab().save(out.filePath("main-window.png"));
+
+  // The part in the socket is an I2C part: read it into the log.
+  window.findChild<QAction*>("mnExtPanel")->trigger();
+  auto* type = window.findChild<QComboBox*>("cbType");
+  type->setCurrentIndex(1);
+  window.cbTypeChange();
+  window.findChild<QComboBox*>("cbDevice")->setCurrentIndex(7);
+  window.cbDeviceChange();
+  window.findChild<QCheckBox*>("chVppOut")->setChecked(true);  // this model powers the part only when asked
+  window.ReadBtnClick();
+  while (window.OperationRunning()) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  QApplication::processEvents();
+  saved = window.grab().save(out.filePath("main-window-read.png")) && saved;
+
+  qmx::app::THexEdit* editor = window.HexEditor();
+  for (int view = 0; view < 3; ++view) {
+    editor->Open(&window.Image(), window.Image().Size(), view);
+    editor->show();
+    QApplication::processEvents();
+    saved = editor->grab().save(out.filePath(QString("hex-editor-view%1.png").arg(view))) && saved;
+    editor->hide();
+  }
 
   // The dialog is modal: grab it from inside its own event loop.
   QTimer::singleShot(200, [&] {

@@ -1,5 +1,7 @@
 #include "core/link/reader_thread.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 
 #include "core/link/frame_decoder.h"
@@ -27,6 +29,9 @@ void ReaderThread::Stop() {
 }
 
 void ReaderThread::Loop(SCommX& channel, FrameDecoder& decoder) {
+#if defined(__linux__)
+  pthread_setname_np(pthread_self(), "thRead");  // so debuggers and ps show which thread it is
+#endif
   while (run_.load()) {
     int queued = 0;
     switch (channel.WaitReceive(wake_, &queued)) {

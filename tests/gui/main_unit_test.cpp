@@ -20,91 +20,19 @@
 
 #include "app/about_unit.h"
 #include "app/main_unit.h"
-#include "sim/simulator.h"
+#include "tests/gui/gui_fixture.h"
 
 using qmx::app::TMainUnit;
-using Log = std::vector<qmx::sim::LoggedCommand>;
 
-class MainUnitTest : public QObject {
+class MainUnitTest : public GuiFixture {
   Q_OBJECT
 
- private:
-  std::unique_ptr<QTemporaryDir> dir_;
-  std::unique_ptr<qmx::sim::PtySimulator> sim_;
-  QString link_;
-
-  QString SettingsPath() const { return dir_->filePath("Qmx71aApp.ini"); }
-
-  void StartSim(const std::string& model, std::uint8_t vcc = 79) {
-    sim_ = std::make_unique<qmx::sim::PtySimulator>(qmx::sim::Options{});
-    QVERIFY(sim_->Start());
-    sim_->SetModel(model);
-    sim_->SetVccReading(vcc);
-    QVERIFY(sim_->SetLinkPath(link_.toStdString()));
-  }
-
-  std::unique_ptr<TMainUnit> Window() {
-    qmx::app::AppOptions options;
-    options.settingsPath = SettingsPath().toStdString();
-    auto w = std::make_unique<TMainUnit>(options);
-    w->show();
-    return w;
-  }
-
-  static bool WaitConnected(TMainUnit& w, int ms = 2500) {
-    QElapsedTimer t;
-    t.start();
-    while (!w.Connected() && t.elapsed() < ms) QTest::qWait(20);
-    return w.Connected();
-  }
-
-  static QStringList Items(const QComboBox* box) {
-    QStringList items;
-    for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
-    return items;
-  }
-
-  // Everything the window sent so far: a version query is answered only once
-  // all earlier commands were taken.
-  Log Synced(TMainUnit& w) {
-    for (int i = 0; i < 20; ++i)
-      if (w.Link().Query(qmx::GET_VERSION, qmx::RESP_VERSION)) break;
-    Log log = sim_->Log();
-    while (!log.empty() && log.back().code == qmx::sim::GET_VERSION) log.pop_back();
-    return log;
-  }
-
-  static Log Of(const Log& log, std::uint8_t code) {
-    Log out;
-    for (const auto& c : log)
-      if (c.code == code) out.push_back(c);
-    return out;
-  }
-
-  void WriteSettings(const QByteArray& text) {
-    QFile f(SettingsPath());
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(text);
-  }
-  QByteArray ReadSettings() {
-    QFile f(SettingsPath());
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return f.readAll();
-  }
+  void WriteSettings(const QByteArray& text) { WriteFile(SettingsPath(), text); }
+  QByteArray ReadSettings() { return ReadFile(SettingsPath()); }
 
  private slots:
-  void init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    link_ = dir_->filePath("port");
-    ::setenv("QMX71_PORT", link_.toLocal8Bit().constData(), 1);
-    ::setenv("QMX71_SYSFS_ROOT", dir_->filePath("nosys").toLocal8Bit().constData(), 1);
-  }
-  void cleanup() {
-    if (sim_) sim_->Stop();
-    sim_.reset();
-    dir_.reset();
-  }
+  void init() { SetUpFixture(); }
+  void cleanup() { TearDownFixture(); }
 
   void startsDisconnectedAndWaits() {
     auto w = Window();

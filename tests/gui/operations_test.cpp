@@ -1,0 +1,401 @@
+// The operator's side of the window against the simulated programmer: the
+// Program sequence and its counters, single operations and their reports,
+// the push switch, the error indication, the data file and the hex editor.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+#include <algorithm>
+#include <numeric>
+
+#include "app/hex_edit.h"
+#include "app/main_unit.h"
+#include "image/intel_hex.h"
+#include "tests/gui/gui_fixture.h"
+
+using qmx::app::TMainUnit;
+
+namespace {
+
+std::vector<std::uint8_t> Pattern(std::size_t n, unsigned seed) {
+  std::vector<std::uint8_t> b(n);
+  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>((i * 131 + seed * 17 + (i >> 8)) & 0xFF);
+  return b;
+}
+
+// True when `wanted` appear in `lines` in this order (other lines between).
+bool InOrder(const QStringList& lines, const QStringList& wanted) {
+  int at = 0;
+  for (const QString& line : lines)
+    if (at < wanted.size() && line == wanted[at]) ++at;
+  return at == wanted.size();
+}
+
+// Answers the next modal message box with `button` once it shows.
+void AnswerNextBox(QMessageBox::StandardButton button, int* asked = nullptr) {
+  QTimer* poll = new QTimer(qApp);
+  QObject::connect(poll, &QTimer::timeout, [poll, button, asked] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    if (asked) ++*asked;
+    poll->stop();
+    poll->deleteLater();
+    box->button(button)->click();
+  });
+  poll->start(20);
+}
+
+}  // namespace
+
+class OperationsTest : public GuiFixture {
+  Q_OBJECT
+
+  std::unique_ptr<TMainUnit> w_;
+
+  // A connected window with `part` in the socket and the part at the list
+  // positions selected (normally the same part).
+  void Connect(const std::string& model, const char* part, int typePosition, int devicePosition,
+               const char* selected = nullptr) {
+    StartSim(model);
+    QVERIFY(sim_->InsertPart(part));
+    w_ = Window();
+    QVERIFY(WaitConnected(*w_));
+    auto* type = w_->findChild<QComboBox*>("cbType");
+    type->setCurrentIndex(typePosition);
+    w_->cbTypeChange();
+    w_->findChild<QComboBox*>("cbDevice")->setCurrentIndex(devicePosition);
+    w_->cbDeviceChange();
+    QCOMPARE(w_->findChild<QComboBox*>("cbDevice")->currentText(), QString(selected ? selected : part));
+    // An ISP-type programmer powers the part only with this option.
+    w_->findChild<QCheckBox*>("chVppOut")->setChecked(true);
+  }
+
+  bool WaitDone(int ms = 20000) {
+    QElapsedTimer t;
+    t.start();
+    while (w_->OperationRunning() && t.elapsed() < ms) QTest::qWait(10);
+    QTest::qWait(20);  // the last queued log lines
+    return !w_->OperationRunning();
+  }
+
+  QString Counters() const {
+    return w_->findChild<QLabel*>("exeCntLbl")->text() + "/" + w_->findChild<QLabel*>("OkCntLbl")->text() + "/" +
+           w_->findChild<QLabel*>("ErrCntLbl")->text();
+  }
+
+  QString HexFile(const char* name, const std::vector<std::uint8_t>& bytes) {
+    const QString path = dir_->filePath(name);
+    WriteFile(path, QByteArray::fromStdString(qmx::FormatIntelHex(bytes.data(), static_cast<int>(bytes.size()))));
+    return path;
+  }
+
+ private slots:
+  void init() { SetUpFixture(); }
+  void cleanup() {
+    w_.reset();
+    TearDownFixture();
+  }
+
+  void programWithEraseLogsEveryStepAndCounts() {
+    Connect("QMX-71A", "24C02", 1, 2);
+    const auto data = Pattern(256, 1);
+    QVERIFY(w_->LoadDataFile(HexFile("data.hex", data)));
+    w_->mnLogClearClick();
+    QVERIFY(sim_->SetPartContents(std::vector<std::uint8_t>(256, 0x00)));
+    w_->ProgBtnClick();
+    QVERIFY(w_->Busy());
+    QVERIFY(!w_->findChild<QToolButton*>("ReadBtn")->isEnabled() ||
+            !w_->findChild<QWidget*>("Panel2")->isEnabled());
+    QVERIFY(WaitDone());
+    const QStringList log = w_->LogLines();
+    QCOMPARE(log.front(), QString("----- プログラムカウント 1 -----"));
+    QVERIFY2(InOrder(log, {"----- プログラムカウント 1 -----", "デバイス消去が完了しました。", "デバイスはブランクです。",
+                           "書き込みが完了しました。", "データはバッファと同一です。", "-- プログラム正常終了 --"}),
+             qPrintable(log.join("\n")));
+    QCOMPARE(log.back(), QString("-- プログラム正常終了 --"));
+    QCOMPARE(Counters(), QString("1/1/0"));
+    QVERIFY(!w_->Busy());
+    QCOMPARE(sim_->PartContents(), data);
+    QVERIFY(w_->findChild<QWidget*>("Panel2")->isEnabled());
+
+    // Without erasing: write and compare only; the count line counts on.
+    w_->findChild<QComboBox*>("cbProgramMode")->setCurrentIndex(0);
+    w_->mnLogClearClick();
+    w_->ProgBtnClick();
+    QVERIFY(WaitDone());
+    const QStringList second = w_->LogLines();
+    QCOMPARE(second.front(), QString("----- プログラムカウント 2 -----"));
+    QVERIFY(!second.contains("デバイス消去が完了しました。"));
+    QVERIFY(!second.contains("デバイスはブランクです。"));
+    QVERIFY(InOrder(second, {"書き込みが完了しました。", "データはバッファと同一です。", "-- プログラム正常終了 --"}));
+    QCOMPARE(Counters(), QString("2/2/0"));
+
+    w_->findChild<QPushButton*>("ClearBtn")->click();
+    QCOMPARE(Counters(), QString("0/0/0"));
+  }
+
+  void failingEraseWritesNothing() {
+    Connect("QMX-71A", "93C46", 0, 1);
+    sim_->RemovePart();
+    Synced(*w_);
+    sim_->ClearLog();
+    w_->mnLogClearClick();
+    w_->ProgBtnClick();
+    QVERIFY(WaitDone());
+    const QStringList log = w_->LogLines();
+    QVERIFY(log.contains("デバイスが挿入されていません。"));
+    QVERIFY(!log.contains("-- プログラム正常終了 --"));
+    QVERIFY(!log.contains("書き込みが完了しました。"));
+    QCOMPARE(Counters(), QString("1/0/1"));
+    // Only the erase's set-up reached the programmer: no write command at all.
+    const Log sent = Synced(*w_);
+    QCOMPARE(Of(sent, qmx::sim::WRITE_DONE).size(), std::size_t{0});
+    QCOMPARE(Of(sent, qmx::sim::CHK_DEVICE).size(), std::size_t{1});
+  }
+
+  void readShowsTheDumpAndChecksumPerFamily_data() {
+    QTest::addColumn<QString>("part");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("device");
+    QTest::addColumn<int>("layout");
+    QTest::newRow("93C46 words") << "93C46" << 0 << 1 << 2;
+    QTest::newRow("9016") << "9016" << 0 << 11 << 2;
+    QTest::newRow("24C64") << "24C64" << 1 << 7 << 0;
+    QTest::newRow("25C160") << "25C160" << 2 << 4 << 0;
+  }
+  void readShowsTheDumpAndChecksumPerFamily() {
+    QFETCH(QString, part);
+    QFETCH(int, type);
+    QFETCH(int, device);
+    QFETCH(int, layout);
+    Connect("QMX-71C", part.toLocal8Bit().constData(), type, device);
+    const std::size_t size = sim_->PartContents().size();
+    const auto data = Pattern(size, 3);
+    QVERIFY(sim_->SetPartContents(data));
+    w_->mnLogClearClick();
+    w_->ReadBtnClick();
+    QVERIFY(WaitDone());
+    const QStringList log = w_->LogLines();
+    const int header = static_cast<int>(log.indexOf("読出しデータ:"));
+    QVERIFY2(header >= 0, qPrintable(log.join("\n")));
+    QCOMPARE(log.size() - header - 2, static_cast<int>(size / 16));  // header, 16 bytes a line, checksum
+    const std::uint16_t sum = static_cast<std::uint16_t>(std::accumulate(data.begin(), data.end(), 0u) & 0xFFFF);
+    QCOMPARE(log.back(), QString::asprintf("checksum=%04X", sum));
+    QCOMPARE(w_->StatusText(2), QString::asprintf("checksum=%04X", sum));
+    QVERIFY(std::equal(data.begin(), data.end(), w_->Image().Data()));
+    const QString first = log[header + 1];
+    if (layout == 0) {
+      QCOMPARE(first.left(9), QString::asprintf("00000:%02X ", data[0]));
+    } else {
+      QCOMPARE(first.left(10), QString::asprintf("00000:%02X%02X", data[0], data[1]));  // big-endian words
+    }
+  }
+
+  void compareAfterClearingTheBufferOnABlankPart() {
+    Connect("QMX-71C", "25C080", 2, 3);
+    QVERIFY(sim_->SetPartContents(std::vector<std::uint8_t>(1024, 0xFF)));
+    w_->Image().Data()[5] = 0x12;
+    w_->mnClearBufferClick();
+    QCOMPARE(w_->LogLines().back(), QString("バッファをクリアしました。"));
+    w_->CompareBtnClick();
+    QVERIFY(WaitDone());
+    QCOMPARE(w_->LogLines().back(), QString("データはバッファと同一です。"));
+  }
+
+  void pushSwitchStartsOneSequenceAndAPressDuringItIsDropped() {
+    // A 93C66 in the socket while 93C46 is chosen: the set-up asks whether
+    // to go on, and the sequence waits on that question.
+    Connect("QMX-71A", "93C66", 0, 1, "93C46");
+    w_->mnLogClearClick();
+    // The question runs its own event loop: what happens while it is open is
+    // done from timers inside that loop.
+    int asked = 0;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box || asked > 0) return;
+      ++asked;
+      QVERIFY(w_->Busy());
+      sim_->PressSwitch();  // a second press while the question is open
+      sim_->ReleaseSwitch();
+      QTimer::singleShot(2300, box, [box] { box->button(QMessageBox::Cancel)->click(); });  // two poll ticks
+    });
+    watch.start(20);
+    sim_->PressSwitch();
+    sim_->ReleaseSwitch();
+    QTRY_VERIFY_WITH_TIMEOUT(asked == 1, 5000);
+    QVERIFY(WaitDone());
+    watch.stop();
+    QTest::qWait(1300);  // a tick after the sequence: the dropped press stays dropped
+    QVERIFY(!w_->OperationRunning());
+    QCOMPARE(w_->LogLines().count("----- プログラムカウント 1 -----"), 1);
+    QVERIFY(!w_->LogLines().contains("----- プログラムカウント 2 -----"));
+    QCOMPARE(Counters(), QString("1/0/1"));
+  }
+
+  void errorIndicationReturnsToReadyThreeSecondsAfterTheFirstFailure() {
+    Connect("QMX-71A", "93C46", 0, 1);
+    sim_->RemovePart();
+    Synced(*w_);
+    sim_->ClearLog();
+    QElapsedTimer t;
+    t.start();
+    w_->EraseBtnClick();
+    QVERIFY(WaitDone());
+    QTest::qWait(1000 - static_cast<int>(t.elapsed()));
+    w_->EraseBtnClick();  // a second failure a second later
+    QVERIFY(WaitDone());
+    auto ledCodes = [&] {
+      std::vector<int> codes;
+      for (const auto& c : Of(sim_->Log(), qmx::sim::DEV_CTRL))
+        if (c.args.at(0) >= 12) codes.push_back(c.args.at(0));
+      return codes;
+    };
+    QCOMPARE(ledCodes(), (std::vector<int>{15, 15}));
+    while (ledCodes().size() < 3 && t.elapsed() < 6000) QTest::qWait(10);
+    const qint64 ready = t.elapsed();
+    QCOMPARE(ledCodes(), (std::vector<int>{15, 15, 13}));
+    QVERIFY2(ready >= 2900 && ready < 3800, qPrintable(QString::number(ready)));
+  }
+
+  void aDamagedFileIsNeverWrittenInPart() {
+    Connect("QMX-71A", "24C02", 1, 2);
+    const QString path = HexFile("data.hex", Pattern(256, 4));
+    QVERIFY(w_->LoadDataFile(path));
+    WriteFile(path, ":0400000001020304F0\r\n:00000001FF\r\n");  // bad checksum now
+    Synced(*w_);
+    sim_->ClearLog();
+    w_->mnLogClearClick();
+    w_->WriteBtnClick();
+    QVERIFY(WaitDone());
+    QCOMPARE(w_->LogLines().back(), QString("HEXファイルの読み込みに失敗しました。"));
+    w_->ProgBtnClick();
+    QVERIFY(WaitDone());
+    QCOMPARE(Counters(), QString("1/0/1"));
+    QVERIFY(InOrder(w_->LogLines(), {"----- プログラムカウント 1 -----", "HEXファイルの読み込みに失敗しました。"}));
+    const Log sent = Synced(*w_);
+    QCOMPARE(Of(sent, qmx::sim::SET_MODE).size() + Of(sent, qmx::sim::WRITE_DONE).size(), std::size_t{0});
+
+    // A file deleted since keeps the current image and writes it.
+    QFile::remove(path);
+    w_->WriteBtnClick();
+    QVERIFY(WaitDone());
+    QCOMPARE(w_->LogLines().back(), QString("書き込みが完了しました。"));
+  }
+
+  void dataFilesLoadSaveAndAskBeforeReplacing() {
+    Connect("QMX-71C", "24C04", 1, 3);
+    const auto data = Pattern(512, 5);
+    const QString hex = HexFile("in.hex", data);
+    w_->mnLogClearClick();
+    QVERIFY(w_->LoadDataFile(hex));
+    const QStringList log = w_->LogLines();
+    QCOMPARE(log.front(), QString("Hex Data:"));
+    QCOMPARE(log.size(), 1 + 32 + 1);
+    const QString sum =
+        QString::asprintf("checksum=%04X", std::accumulate(data.begin(), data.end(), 0u) & 0xFFFF);
+    QCOMPARE(log.back(), sum);
+    QCOMPARE(w_->StatusText(1), QString("in.hex"));
+    QCOMPARE(w_->StatusText(2), sum);
+    QCOMPARE(w_->findChild<QLineEdit*>("edDataFile")->text(), hex);
+
+    // A failed load clears the image and says nothing; the named file stays.
+    const QString bad = dir_->filePath("bad.hex");
+    WriteFile(bad, ":0400000001020304F0\r\n");
+    w_->mnLogClearClick();
+    QVERIFY(!w_->LoadDataFile(bad));
+    QVERIFY(w_->LogLines().isEmpty());
+    QCOMPARE(w_->Image().Data()[0], std::uint8_t{0xFF});
+    QCOMPARE(w_->findChild<QLineEdit*>("edDataFile")->text(), hex);
+
+    // Binary files through the same command; one longer than the part fails.
+    const QString bin = dir_->filePath("in.bin");
+    WriteFile(bin, QByteArray(reinterpret_cast<const char*>(data.data()), 512));
+    QVERIFY(w_->LoadDataFile(bin));
+    QVERIFY(std::equal(data.begin(), data.end(), w_->Image().Data()));
+    WriteFile(bin, QByteArray(513, 'x'));
+    QVERIFY(!w_->LoadDataFile(bin));
+
+    // Saving onto an existing file asks; Cancel leaves it as it was.
+    QVERIFY(w_->LoadDataFile(hex));
+    const QString out = dir_->filePath("out.hex");
+    WriteFile(out, "keep me");
+    int asked = 0;
+    AnswerNextBox(QMessageBox::Cancel, &asked);
+    QVERIFY(!w_->SaveDataFile(out));
+    QCOMPARE(asked, 1);
+    QCOMPARE(ReadFile(out), QByteArray("keep me"));
+    AnswerNextBox(QMessageBox::Ok, &asked);
+    QVERIFY(w_->SaveDataFile(out));
+    QCOMPARE(asked, 2);
+    QCOMPARE(ReadFile(out), QByteArray::fromStdString(qmx::FormatIntelHex(data.data(), 512)));
+    // A save that cannot be written is reported.
+    w_->mnLogClearClick();
+    QVERIFY(!w_->SaveDataFile(dir_->filePath("no/such/folder/x.hex")));
+    QCOMPARE(w_->LogLines().back(), QString("ファイルの保存に失敗しました。"));
+  }
+
+  void hexEditorOnlyWhileConnectedAndInTheDataMode() {
+    Connect("QMX-71C", "93C46", 0, 1);
+    bool shown = false;
+    int view = -1;
+    QTimer::singleShot(100, [&] {
+      auto* editor = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      shown = editor == w_->HexEditor();
+      view = w_->HexEditor()->DataMode();
+      if (editor) editor->close();
+    });
+    w_->mnHexEditorClick();
+    QVERIFY(shown);
+    QCOMPARE(view, 2);  // the Microwire data mode
+    // Changing the editor's view leaves the window's data mode alone.
+    w_->HexEditor()->SetDataMode(0);
+    QCOMPARE(w_->findChild<QComboBox*>("cbMcwDataMode")->currentIndex(), 2);
+
+    w_->DisconnectDevice();
+    bool opened = false;
+    QTimer::singleShot(100, [&] {
+      opened = QApplication::activeModalWidget() != nullptr;
+      if (opened) QApplication::activeModalWidget()->close();
+    });
+    w_->mnHexEditorClick();
+    QTest::qWait(150);
+    QVERIFY(!opened);
+  }
+
+  void longWorkShowsProgressAndLocksTheControls() {
+    Connect("QMX-71C", "24C64", 1, 7);
+    auto* bar = w_->findChild<QProgressBar*>("ProgressBar");
+    QVERIFY(!bar->isVisible());
+    int seenMax = 0;
+    bool locked = false;
+    QTimer sample;
+    connect(&sample, &QTimer::timeout, [&] {
+      if (!w_->OperationRunning()) return;
+      seenMax = std::max(seenMax, bar->maximum());
+      locked = locked || !w_->findChild<QWidget*>("Panel2")->isEnabled();
+    });
+    sample.start(5);
+    w_->ReadBtnClick();
+    QVERIFY(bar->isVisible());
+    w_->ReadBtnClick();  // refused while the first runs
+    QVERIFY(WaitDone());
+    sample.stop();
+    QVERIFY(locked);
+    QVERIFY(seenMax > 1);
+    QVERIFY(!bar->isVisible());
+    QCOMPARE(w_->LogLines().count("読出しデータ:"), 1);
+  }
+};
+
+QTEST_MAIN(OperationsTest)
+#include "operations_test.moc"
