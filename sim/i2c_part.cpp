@@ -15,7 +15,7 @@ constexpr std::uint8_t kSelectMask = 0x07;
 
 }  // namespace
 
-I2cPart::I2cPart(const PartSpec& row)
+I2cPart::I2cPart(const PartRow& row)
     : EepromPart(row.name, row.size, kFamilyI2c),
       pageSize_(static_cast<std::size_t>(row.pageSize)),
       addressBytes_(row.addressBytes),

@@ -92,7 +92,7 @@ bool ParseOption(std::string_view name, std::string_view value, ProgramArgs& arg
   }
   if (name == "--part") {
     args.part = value;
-    return qmx::sim::FindPartSpec(value) != nullptr;
+    return qmx::sim::FindPartRow(value) != nullptr;
   }
   if (name == "--load" || name == "--save") {
     (name == "--load" ? args.load : args.save) = value;

@@ -16,7 +16,7 @@ constexpr std::uint32_t kSubEwds = 0b00, kSubWral = 0b01, kSubEral = 0b10, kSubE
 
 }  // namespace
 
-MicrowirePart::MicrowirePart(const PartSpec& row)
+MicrowirePart::MicrowirePart(const PartRow& row)
     : EepromPart(row.name, row.size, kFamilyMicrowire), wordBits_(row.addressBits) {}
 
 void MicrowirePart::Reset() {

@@ -16,7 +16,7 @@ namespace qmx::sim {
 // pin (GP1) chooses 16-bit words (high) or bytes (low).
 class MicrowirePart : public EepromPart {
  public:
-  explicit MicrowirePart(const PartSpec& row);
+  explicit MicrowirePart(const PartRow& row);
   std::uint8_t DetectedAddressBits() const override { return static_cast<std::uint8_t>(AddressBits()); }
 
  protected:
@@ -55,7 +55,7 @@ class MicrowirePart : public EepromPart {
 // (preamble 1010, opcode, padding, word address LSB first), data bits LSB first.
 class Series90Part : public EepromPart {
  public:
-  explicit Series90Part(const PartSpec& row);
+  explicit Series90Part(const PartRow& row);
 
  protected:
   void Line(std::uint8_t sub) override;
@@ -82,7 +82,7 @@ class Series90Part : public EepromPart {
 // at STOP or a repeated START into a sequential read.
 class I2cPart : public EepromPart {
  public:
-  explicit I2cPart(const PartSpec& row);
+  explicit I2cPart(const PartRow& row);
 
  protected:
   void Line(std::uint8_t sub) override;
@@ -114,7 +114,7 @@ class I2cPart : public EepromPart {
 // chip select rises and need the write-enable latch, which they clear.
 class SpiPart : public EepromPart {
  public:
-  explicit SpiPart(const PartSpec& row);
+  explicit SpiPart(const PartRow& row);
 
  protected:
   void Line(std::uint8_t sub) override;

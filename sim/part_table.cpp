@@ -12,25 +12,25 @@ namespace qmx::sim {
 
 namespace {
 
-constexpr PartSpec Microwire(const char* name, std::size_t size, int addressBits) {
+constexpr PartRow Microwire(const char* name, std::size_t size, int addressBits) {
   return {.name = name, .bus = PartBus::Microwire, .size = size, .addressBits = addressBits};
 }
 
-constexpr PartSpec Series90(const char* name, std::size_t size, int addressBits) {
+constexpr PartRow Series90(const char* name, std::size_t size, int addressBits) {
   return {.name = name, .bus = PartBus::Series90, .size = size, .addressBits = addressBits};
 }
 
-constexpr PartSpec I2c(const char* name, std::size_t size, int page, int addressBytes, int blockBits) {
+constexpr PartRow I2c(const char* name, std::size_t size, int page, int addressBytes, int blockBits) {
   return {.name = name, .bus = PartBus::I2c, .size = size, .pageSize = page,
           .addressBytes = addressBytes, .blockBits = blockBits};
 }
 
-constexpr PartSpec Spi(const char* name, std::size_t size, int page, int addressBytes, bool a8 = false) {
+constexpr PartRow Spi(const char* name, std::size_t size, int page, int addressBytes, bool a8 = false) {
   return {.name = name, .bus = PartBus::Spi, .size = size, .pageSize = page,
           .addressBytes = addressBytes, .a8InInstruction = a8};
 }
 
-constexpr std::array<PartSpec, 27> kParts = {{
+constexpr std::array<PartRow, 27> kParts = {{
     Microwire("93C06", 32, 6),
     Microwire("93C46", 128, 6),
     Microwire("93C56", 256, 8),
@@ -62,15 +62,15 @@ constexpr std::array<PartSpec, 27> kParts = {{
 
 }  // namespace
 
-std::span<const PartSpec> PartSpecs() { return kParts; }
+std::span<const PartRow> PartRows() { return kParts; }
 
-const PartSpec* FindPartSpec(std::string_view name) {
-  auto it = std::find_if(kParts.begin(), kParts.end(), [name](const PartSpec& p) { return p.name == name; });
+const PartRow* FindPartRow(std::string_view name) {
+  auto it = std::find_if(kParts.begin(), kParts.end(), [name](const PartRow& p) { return p.name == name; });
   return it == kParts.end() ? nullptr : &*it;
 }
 
 std::shared_ptr<EepromPart> MakePart(const std::string& name) {
-  const PartSpec* row = FindPartSpec(name);
+  const PartRow* row = FindPartRow(name);
   if (row == nullptr) return nullptr;
   switch (row->bus) {
     case PartBus::Microwire: return std::make_shared<MicrowirePart>(*row);

@@ -11,7 +11,7 @@ namespace qmx::sim {
 
 enum class PartBus : std::uint8_t { Microwire, Series90, I2c, Spi };
 
-struct PartSpec {
+struct PartRow {
   const char* name;
   PartBus bus;
   std::size_t size;          // bytes
@@ -22,7 +22,7 @@ struct PartSpec {
   bool a8InInstruction = false;  // SPI: memory address bit 8 rides in instruction bit 3
 };
 
-std::span<const PartSpec> PartSpecs();
-const PartSpec* FindPartSpec(std::string_view name);  // nullptr when unknown
+std::span<const PartRow> PartRows();
+const PartRow* FindPartRow(std::string_view name);  // nullptr when unknown
 
 }  // namespace qmx::sim

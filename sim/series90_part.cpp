@@ -28,7 +28,7 @@ std::uint8_t Mirror(std::uint8_t b) {
 
 }  // namespace
 
-Series90Part::Series90Part(const PartSpec& row)
+Series90Part::Series90Part(const PartRow& row)
     : EepromPart(row.name, row.size, kFamilyMicrowire), addressBits_(row.addressBits) {}
 
 void Series90Part::Reset() {

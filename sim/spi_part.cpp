@@ -12,7 +12,7 @@ constexpr std::uint8_t kStatusWel = 0x02;
 
 }  // namespace
 
-SpiPart::SpiPart(const PartSpec& row)
+SpiPart::SpiPart(const PartRow& row)
     : EepromPart(row.name, row.size, kFamilySpi),
       pageSize_(static_cast<std::size_t>(row.pageSize)),
       addressBytes_(row.addressBytes),

@@ -16,7 +16,7 @@ using test::RandomBytes;
 // The host side of one part: device byte, address bytes, page and block sequences.
 class I2cHost {
  public:
-  I2cHost(PartBench& bench, const PartSpec& row) : bench_(bench), spec_(row) {}
+  I2cHost(PartBench& bench, const PartRow& row) : bench_(bench), spec_(row) {}
 
   std::uint8_t DeviceByte(std::size_t a) const {
     std::uint8_t b = 0xA0;
@@ -47,20 +47,20 @@ class I2cHost {
 
  private:
   PartBench& bench_;
-  const PartSpec& spec_;
+  const PartRow& spec_;
 };
 
 struct I2cFixture {
-  explicit I2cFixture(const char* name) : row(*FindPartSpec(name)), bench(name), host(bench, row) {
+  explicit I2cFixture(const char* name) : row(*FindPartRow(name)), bench(name), host(bench, row) {
     bench.SetUp(kFamilyI2c);
   }
-  const PartSpec& row;
+  const PartRow& row;
   PartBench bench;
   I2cHost host;
 };
 
 TEST(I2cPart, WritesPagesAndReadsBackEveryPart) {
-  for (const PartSpec& row : PartSpecs()) {
+  for (const PartRow& row : PartRows()) {
     if (row.bus != PartBus::I2c) continue;
     I2cFixture f(row.name);
     const Bytes data = RandomBytes(row.size, 31);

@@ -60,16 +60,16 @@ class Microwire {
   int n_;
 };
 
-std::vector<const PartSpec*> SpecsOf(PartBus bus) {
-  std::vector<const PartSpec*> out;
-  for (const PartSpec& s : PartSpecs()) {
+std::vector<const PartRow*> SpecsOf(PartBus bus) {
+  std::vector<const PartRow*> out;
+  for (const PartRow& s : PartRows()) {
     if (s.bus == bus) out.push_back(&s);
   }
   return out;
 }
 
 TEST(MicrowirePart, WordOrganisationWritesAndReadsBackEveryPart) {
-  for (const PartSpec* row : SpecsOf(PartBus::Microwire)) {
+  for (const PartRow* row : SpecsOf(PartBus::Microwire)) {
     PartBench bench(row->name);
     bench.SetUp(kFamilyMicrowire, kVariantStandard, kOrgWord);
     Microwire mw(bench, row->addressBits);
@@ -82,7 +82,7 @@ TEST(MicrowirePart, WordOrganisationWritesAndReadsBackEveryPart) {
 }
 
 TEST(MicrowirePart, ByteOrganisationNeedsOneAddressBitMore) {
-  for (const PartSpec* row : SpecsOf(PartBus::Microwire)) {
+  for (const PartRow* row : SpecsOf(PartBus::Microwire)) {
     PartBench bench(row->name);
     bench.SetUp(kFamilyMicrowire, kVariantStandard, 0x01);  // GP0 high, GP1 (ORG) low
     EXPECT_EQ(bench.CheckDevice()[1], row->addressBits + 1) << row->name;
@@ -246,7 +246,7 @@ class Series90Host {
 };
 
 TEST(Series90Part, WritesAndReadsBackEveryPart) {
-  for (const PartSpec* row : SpecsOf(PartBus::Series90)) {
+  for (const PartRow* row : SpecsOf(PartBus::Series90)) {
     PartBench bench(row->name);
     bench.SetUp(kFamilyMicrowire, kVariantSeries90);
     EXPECT_EQ(bench.CheckDevice(), (std::array<std::uint8_t, 2>{1, 1})) << row->name;

@@ -19,7 +19,7 @@ using Clock = std::chrono::steady_clock;
 
 TEST(PartTable, RowsAreConsistentAndEveryRowMakesItsPart) {
   std::set<std::string> names;
-  for (const PartSpec& row : PartSpecs()) {
+  for (const PartRow& row : PartRows()) {
     EXPECT_TRUE(names.insert(row.name).second) << row.name;
     ASSERT_GT(row.size, 0U) << row.name;
     switch (row.bus) {

@@ -13,7 +13,7 @@ using test::RandomBytes;
 
 class SpiHost {
  public:
-  SpiHost(PartBench& bench, const PartSpec& row) : bench_(bench), spec_(row) {}
+  SpiHost(PartBench& bench, const PartRow& row) : bench_(bench), spec_(row) {}
 
   Bytes Header(std::uint8_t instruction, std::size_t a) const {
     if (spec_.a8InInstruction && ((a >> 8) & 1)) instruction |= 0x08;
@@ -54,20 +54,20 @@ class SpiHost {
 
  private:
   PartBench& bench_;
-  const PartSpec& spec_;
+  const PartRow& spec_;
 };
 
 struct SpiFixture {
-  explicit SpiFixture(const char* name) : row(*FindPartSpec(name)), bench(name), host(bench, row) {
+  explicit SpiFixture(const char* name) : row(*FindPartRow(name)), bench(name), host(bench, row) {
     bench.SetUp(kFamilySpi);
   }
-  const PartSpec& row;
+  const PartRow& row;
   PartBench bench;
   SpiHost host;
 };
 
 TEST(SpiPart, WritesPagesAndReadsBackEveryPart) {
-  for (const PartSpec& row : PartSpecs()) {
+  for (const PartRow& row : PartRows()) {
     if (row.bus != PartBus::Spi) continue;
     SpiFixture f(row.name);
     const Bytes data = RandomBytes(row.size, 71);
