@@ -597,6 +597,7 @@ void TMainUnit::mnHWResetClick() {
 }
 
 void TMainUnit::LedTestBtnClick() {
+  if (opRunning_) return;  // the operation thread has the link
   ledState_ = (ledState_ + 1) % 4;
   LedLabel->setText(kLedTexts[ledState_]);
   link_.SendCommand2(DEV_CTRL, static_cast<std::uint8_t>(DEVCTRL_LED_OFF + ledState_));
@@ -647,6 +648,9 @@ void TMainUnit::SetOperationControls(bool running) {
     w->setEnabled(!running);
   menuBar()->setEnabled(!running);
   PopupMenu->setEnabled(!running);
+  // Shortcuts belong to the actions, not to the menu bar: switch them too.
+  for (QAction* a : {mnExtPanel, mnClearBuffer, mnHWReset, mnVersion}) a->setEnabled(!running);
+  for (QAction* a : {mnSaveHex, mnCheckSum, mnHexEditor}) a->setEnabled(!running && controlsEnabled_);
   progress_->setVisible(running);
   if (running) progress_->setRange(0, 0);
 }
@@ -861,6 +865,7 @@ void TMainUnit::mnHexEditorClick() {
 }
 
 void TMainUnit::mnVersionClick() {
+  if (opRunning_) return;
   about_->SetAppVersion("1.00");
   QString firmware = "---";
   if (link_.IsOpen() && link_.Query(GET_VERSION, RESP_VERSION)) {

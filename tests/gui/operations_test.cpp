@@ -2,6 +2,7 @@
 // Program sequence and its counters, single operations and their reports,
 // the push switch, the error indication, the data file and the hex editor.
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -387,6 +388,8 @@ class OperationsTest : public GuiFixture {
     sample.start(5);
     w_->ReadBtnClick();
     QVERIFY(bar->isVisible());
+    for (const char* name : {"mnVersion", "mnHexEditor", "mnClearBuffer", "mnSaveHex", "mnCheckSum"})
+      QVERIFY2(!w_->findChild<QAction*>(name)->isEnabled(), name);  // their shortcuts too
     w_->ReadBtnClick();  // refused while the first runs
     QVERIFY(WaitDone());
     sample.stop();
@@ -394,6 +397,8 @@ class OperationsTest : public GuiFixture {
     QVERIFY(seenMax > 1);
     QVERIFY(!bar->isVisible());
     QCOMPARE(w_->LogLines().count("読出しデータ:"), 1);
+    QVERIFY(w_->findChild<QAction*>("mnVersion")->isEnabled());
+    QVERIFY(w_->findChild<QAction*>("mnSaveHex")->isEnabled());
   }
 };
 
