@@ -50,12 +50,12 @@ class MemoryFixture : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(sim.Start());
     ASSERT_TRUE(link.OpenPort(sim.PortPath()));
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-    // A pseudo-terminal holds some 20 KB of a streamed pass where a USB
-    // endpoint holds one packet; a sanitized simulator needs more than one
-    // answer window to work through that before the pass's last query.
+    // These tests judge what reaches the part, not timing (the link tests
+    // hold the 50 ms window). A pseudo-terminal holds some 20 KB of a
+    // streamed pass where a USB endpoint holds one packet, and a loaded or
+    // sanitized simulator can need more than one window to work through it;
+    // a pass of hundreds of round trips should not fail on one late answer.
     link.SetAnswerWindowMs(1000);
-#endif
     ASSERT_TRUE(link.QueryName().has_value());
   }
 
