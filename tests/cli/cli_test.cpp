@@ -17,18 +17,14 @@
 #include <vector>
 
 #include "sim/simulator.h"
+#include "tests/random_bytes.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes RandomBytes(std::size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<std::uint8_t>(gen());
-  return b;
-}
+using qmx::testdata::RandomBytes;
 
 std::string Slurp(const fs::path& p) {
   std::ifstream f(p, std::ios::binary);

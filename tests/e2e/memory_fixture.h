@@ -13,6 +13,7 @@
 #include "core/memory/memory_ops.h"
 #include "image/memory_image.h"
 #include "sim/simulator.h"
+#include "tests/random_bytes.h"
 
 namespace qmx::test {
 
@@ -38,12 +39,7 @@ struct RecordingOperator : Operator {
   std::string Last() const { return lines.empty() ? std::string() : lines.back(); }
 };
 
-inline Bytes RandomBytes(std::size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<std::uint8_t>(gen());
-  return b;
-}
+using qmx::testdata::RandomBytes;
 
 class MemoryFixture : public ::testing::Test {
  protected:

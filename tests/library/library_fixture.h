@@ -15,6 +15,7 @@
 
 #include "library/qmx71a.h"
 #include "sim/simulator.h"
+#include "tests/random_bytes.h"
 
 namespace qmxlib {
 
@@ -22,12 +23,7 @@ using Bytes = std::vector<std::uint8_t>;
 using Log = std::vector<qmx::sim::LoggedCommand>;
 using namespace std::chrono_literals;
 
-inline Bytes RandomBytes(std::size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<std::uint8_t>(gen());
-  return b;
-}
+using qmx::testdata::RandomBytes;
 
 class QmxLibraryTest : public ::testing::Test {
  protected:

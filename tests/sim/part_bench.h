@@ -13,18 +13,13 @@
 #include "sim/frame_codec.h"
 #include "sim/programmer.h"
 #include "sim/protocol.h"
+#include "tests/random_bytes.h"
 
 namespace qmx::sim::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline Bytes RandomBytes(std::size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::uniform_int_distribution<int> dist(0, 255);
-  Bytes out(n);
-  for (auto& b : out) b = static_cast<std::uint8_t>(dist(gen));
-  return out;
-}
+using qmx::testdata::RandomBytes;
 
 inline Bytes Filled(std::size_t n, std::uint8_t value) { return Bytes(n, value); }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <system_error>
 #include <vector>
+#include "tests/random_bytes.h"
 
 namespace qmx::test {
 
@@ -58,12 +59,6 @@ inline void WriteFileText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-inline std::vector<std::uint8_t> RandomBytes(std::size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::uniform_int_distribution<int> byte(0, 255);
-  std::vector<std::uint8_t> bytes(n);
-  for (auto& b : bytes) b = static_cast<std::uint8_t>(byte(gen));
-  return bytes;
-}
+using qmx::testdata::RandomBytes;
 
 }  // namespace qmx::test
