@@ -229,9 +229,12 @@ Expected LoadExpected(const Options& o, const PartChoice& part) {
       if (o.length > length) throw Failure(kUsage, "--length is longer than " + o.file);
       length = o.length;
     }
-    if (o.start + length > part.size)
+    ChooseRange(o, part, 0);  // --start inside the part before it takes part in any sum
+    if (length > part.size - o.start)
       throw Failure(kUsage, o.file + " does not fit in " + part.name + " from " + Hex(o.start, 4));
     const Range range = ChooseRange(o, part, length);
+    // Writing or verifying nothing would report success for a part nobody touched.
+    if (range.length == 0) throw Failure(kUsage, "nothing to write: " + o.file + " or the range is empty");
     return {range, Bytes(file.bytes.begin(), file.bytes.begin() + range.length)};
   }
   qmx::MemoryImage image;
@@ -244,7 +247,16 @@ Expected LoadExpected(const Options& o, const PartChoice& part) {
   if (stats.droppedBytes > 0)
     throw Failure(kUsage, o.file + " holds data up to " + Hex(stats.highestAddress, 4) + ", beyond " + part.name +
                               " (" + std::to_string(part.size) + " bytes)");
+  // Without a single data record the whole part would be written as 0xFF: an
+  // empty file, a file in another format, or text that only looks like HEX.
+  if (stats.dataBytes == 0) throw Failure(kUsage, o.file + " holds no Intel HEX data records");
+  if (!stats.endRecord)
+    std::fprintf(stderr, "qmx71: warning: %s has no end record; it may be cut short\n", o.file.c_str());
+  if (stats.ignoredLines > 0)
+    std::fprintf(stderr, "qmx71: warning: %s: %lld line(s) that are not records were ignored\n", o.file.c_str(),
+                 static_cast<long long>(stats.ignoredLines));
   const Range range = ChooseRange(o, part, o.length);
+  if (range.length == 0) throw Failure(kUsage, "nothing to write: the range is empty");
   return {range, Bytes(image.Data() + range.start, image.Data() + range.start + range.length)};
 }
 
@@ -485,7 +497,8 @@ int main(int argc, char** argv) {
   app.add_option("--port", o.port, "serial port of the programmer (else USB discovery)");
   app.add_flag("-q,--quiet", o.quiet, "no progress bar and no report lines");
   app.add_option("--start", o.start, "first address of the range (default 0)");
-  app.add_option("--length", o.length, "bytes in the range (default: to the end, or the binary file's length)");
+  auto* lengthOption =
+      app.add_option("--length", o.length, "bytes in the range (default: to the end, or the binary file's length)");
   app.add_option("--page-size", o.pageSize, "bytes per write command (default: the part's page; at most 256)")
       ->check(CLI::Range(1, 256));
   app.add_option("--clock", o.clockHz, "bus clock in Hz")->check(CLI::PositiveNumber);
@@ -521,6 +534,11 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
     return code == 0 ? kOk : kUsage;
+  }
+  // -1 stands for "not given" inside; a negative length typed by the user is no range.
+  if (lengthOption->count() > 0 && o.length < 0) {
+    std::fprintf(stderr, "qmx71: --length must not be negative\n");
+    return kUsage;
   }
 
   struct sigaction sa {};

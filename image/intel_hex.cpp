@@ -101,6 +101,8 @@ bool ParseIntelHex(std::string_view text, MemoryImage& image, IntelHexStats* sta
   Record record;
   std::size_t start = 0;
   bool ended = false;
+  // Editors on some systems put a byte-order mark before the first record.
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") start = 3;
   while (!ended && start < text.size()) {
     const std::size_t newline = text.find('\n', start);
     const std::size_t stop = newline == std::string_view::npos ? text.size() : newline;
@@ -111,7 +113,14 @@ bool ParseIntelHex(std::string_view text, MemoryImage& image, IntelHexStats* sta
       seen.lineTooLong = true;
       break;
     }
-    if (line.empty() || line.front() != ':') continue;
+    // Indented records are still records; losing one would shift or drop data unnoticed.
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) line.remove_suffix(1);
+    if (line.empty()) continue;
+    if (line.front() != ':') {
+      ++seen.ignoredLines;
+      continue;
+    }
     if (!DecodeRecord(line, record)) {
       seen.checksumError = true;
       continue;
@@ -136,6 +145,7 @@ bool ParseIntelHex(std::string_view text, MemoryImage& image, IntelHexStats* sta
         break;
       case kEndOfFile:
         ended = true;
+        seen.endRecord = true;
         break;
       // Without a 16-bit value there is no base to take; such a record changes nothing.
       case kExtendedSegmentAddress:

@@ -19,6 +19,8 @@ struct IntelHexStats {
   std::int64_t highestAddress = -1;  // highest effective address named, -1 if none
   bool checksumError = false;        // a record was bad (also a malformed one)
   bool lineTooLong = false;          // a line over 255 characters ended the load
+  bool endRecord = false;            // the end-of-file record was reached (else the file may be cut short)
+  std::int64_t ignoredLines = 0;     // lines with text that were not records
 };
 
 // The image is not cleared first: only bytes named by data records below the

@@ -254,6 +254,32 @@ TEST_F(CliTest, DamagedOrOversizedFilesAreUsageErrors) {
   EXPECT_EQ(Contents()[2], before[2]);
 }
 
+// Files and ranges that name no data must not pass for a programmed part.
+TEST_F(CliTest, FilesAndRangesThatHoldNothingAreRefused) {
+  ASSERT_TRUE(sim->InsertPart("24C02"));
+  const Bytes before = RandomBytes(256, 21);
+  ASSERT_TRUE(sim->SetPartContents(before));
+  for (const char* text : {"", "S00600004844521B\nS1130000285F245F2212226A000424290008237C2A\n",
+                           "0000: 12 34 56 78\n"}) {
+    const Result r = Run("program 24C02 '" + TextFile("nothing.hex", text) + "'");
+    EXPECT_RUN(r, 2);
+    EXPECT_NE(r.err.find("no Intel HEX data"), std::string::npos) << r.err;
+    EXPECT_RUN(Run("verify 24C02 '" + TextFile("nothing.hex", text) + "'"), 2);
+  }
+  EXPECT_RUN(Run("program 24C02 '" + File("empty.bin", {}) + "'"), 2);
+  EXPECT_RUN(Run("write 24C02 '" + File("two.bin", {1, 2}) + "' --length 0"), 2);
+  EXPECT_RUN(Run("erase 24C02 --start 0x10 --length -16"), 2);
+  EXPECT_RUN(Run("write 24C02 '" + File("two.bin", {1, 2}) + "' --start 9223372036854775807"), 2);
+  EXPECT_RUN(Run("write 24C02 '" + File("two.bin", {1, 2}) + "' --start -1"), 2);
+  EXPECT_EQ(Contents(), before);
+
+  // A file without its end record is written, with a warning that it may be cut short.
+  const Result cut = Run("write 24C02 '" + TextFile("cut.hex", ":0400000001020304F2\r\n") + "'");
+  EXPECT_RUN(cut, 0);
+  EXPECT_NE(cut.err.find("no end record"), std::string::npos) << cut.err;
+  EXPECT_EQ(Contents()[3], 4);
+}
+
 TEST_F(CliTest, UsageErrorsAndHelp) {
   EXPECT_RUN(Run(""), 2);
   EXPECT_RUN(Run("read 24C02"), 2);         // no output file

@@ -165,6 +165,28 @@ TEST(IntelHexParse, TolerantOfLineEndsCaseAndOtherLines) {
   EXPECT_EQ(image.Data()[0x30], 0x5A);
 }
 
+TEST(IntelHexParse, ByteOrderMarkIndentedRecordsAndWhatTheStatsTell) {
+  auto image = Sized(256);
+  IntelHexStats stats;
+  // A mark before the first record and indented records must not lose data.
+  const std::string text = "\xEF\xBB\xBF" + Rec(0, 0x00, {0x11}) + "\r\n  " + Rec(0, 0x01, {0x22}) + " \t\r\n\t" +
+                           Rec(0, 0x02, {0x33}) + "\nnot a record\n\n:00000001FF\n";
+  EXPECT_TRUE(ParseIntelHex(text, image, &stats));
+  EXPECT_EQ(image.Data()[0], 0x11);
+  EXPECT_EQ(image.Data()[1], 0x22);
+  EXPECT_EQ(image.Data()[2], 0x33);
+  EXPECT_EQ(stats.dataBytes, 3);
+  EXPECT_TRUE(stats.endRecord);
+  EXPECT_EQ(stats.ignoredLines, 1);
+
+  // A cut-short file and one in another format: the caller can tell both.
+  EXPECT_TRUE(ParseIntelHex(Rec(0, 0, {1}) + "\r\n", image, &stats));
+  EXPECT_FALSE(stats.endRecord);
+  EXPECT_TRUE(ParseIntelHex("S00600004844521B\nS1130000285F245F2212226A000424290008237C2A\n", image, &stats));
+  EXPECT_EQ(stats.dataBytes, 0);
+  EXPECT_EQ(stats.ignoredLines, 2);
+}
+
 TEST(IntelHexParse, NothingAfterTheEndRecordIsRead) {
   auto image = Sized(256);
   IntelHexStats stats;
