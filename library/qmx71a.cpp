@@ -70,14 +70,15 @@ class Library {
   void CloseConnection() {
     link_.Disconnect();
     name_.clear();
+    // The next programmer must identify itself before a family is accepted.
+    model_ = kModelUnknown;
   }
 
   bool SelectMode(int family, int variant, int writeTime) {
     if (!LibraryAcceptsFamily(model_, family)) return false;
     family_ = family;
-    link_.SendCommand4(SET_MODE, static_cast<std::uint8_t>(family), static_cast<std::uint8_t>(variant),
-                       static_cast<std::uint8_t>(writeTime));
-    return true;
+    return link_.SendCommand4(SET_MODE, static_cast<std::uint8_t>(family), static_cast<std::uint8_t>(variant),
+                              static_cast<std::uint8_t>(writeTime));
   }
 
   void Close() {
@@ -325,13 +326,26 @@ int32_t QmxDRead(int32_t flags, uint8_t* buffer, int32_t n) {
     if (n < 0 || n > qmx::kMaxRawTransfer || (n > 0 && buffer == nullptr)) return 0;
     auto& link = State().Link();
     qmx::RawBegin(flags);
-    if (n > 0) {
-      const int count = (flags & 8) ? -n : n;
+    // On I2C the count byte says plain (1..127, 0 for 256) or negated
+    // (256 - count, 1..128): a longer read goes as plain pieces first, so
+    // no count is sent that the programmer would read the other way.
+    const bool i2c = State().Family() == qmx::kFamilyI2c;
+    const bool negated = (flags & 8) != 0;
+    for (int offset = 0; offset < n;) {
+      const int rest = n - offset;
+      int count = rest;
+      if (i2c && !(negated && rest <= 128) && !(!negated && (rest <= 127 || rest == 256)))
+        count = std::min(rest - (negated ? 1 : 0), 127);
+      const bool last = count == rest;
+      const int code = (last && negated) ? -count : count;
       link.Expect(qmx::RESP_DATA);
-      link.SendCommand2(qmx::READ_DATA, static_cast<std::uint8_t>(count & 0xFF));
-      if (link.WaitResponse(qmx::RESP_DATA)) {
-        std::memcpy(buffer, link.Response().data.data(), static_cast<std::size_t>(n));
-      }
+      link.SendCommand2(qmx::READ_DATA, static_cast<std::uint8_t>(code & 0xFF));
+      if (!link.WaitResponse(qmx::RESP_DATA)) break;
+      // Only the bytes that came: the rest of the buffer stays as it was.
+      const auto& answer = link.Response();
+      std::memcpy(buffer + offset, answer.data.data(), static_cast<std::size_t>(std::min(count, answer.length)));
+      if (answer.length < count) break;
+      offset += count;
     }
     qmx::RawEnd(flags);
     return 1;

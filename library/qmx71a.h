@@ -32,7 +32,10 @@ QMX_EXPORT int32_t QmxCheck(void);
 
 /* Memory ranges by device number of the current family. blockSize 0 takes the
  * family default, above 256 is taken as 256. Read/Compare/BlankChk/Write/Erase:
- * 1 done, 0 failed or refused (closed, unknown device, null buffer, bad range). */
+ * 1 done, 0 failed or refused (closed, unknown device, null buffer, bad range).
+ * Word-organised parts (x16 Microwire, 9010-9016) take an even start, and an odd
+ * blockSize is taken one lower (at least 2); their writes also an even length.
+ * Writes are cut where the part's own addresses cross a multiple of blockSize. */
 QMX_EXPORT int32_t QmxRead(int32_t device, int32_t start, uint8_t* buffer, int32_t length, int32_t blockSize);
 /* 1 when the part equals buffer over the range. */
 QMX_EXPORT int32_t QmxCompare(int32_t device, int32_t start, const uint8_t* buffer, int32_t length,
@@ -73,7 +76,8 @@ QMX_EXPORT int32_t QmxVpp(void);
  * with WRITE_DONE / QmxDRead with the negated count. n up to 256.
  * 1 sent, 0 for n > 256, n < 0 or a NULL buffer with n > 0. */
 QMX_EXPORT int32_t QmxDWrite(int32_t flags, const uint8_t* data, int32_t n);
-/* The buffer is left unchanged when the answer does not arrive (still 1). */
+/* Bytes that do not arrive leave the buffer unchanged there (still 1). On I2C
+ * a read over 127 bytes goes as several READ_DATA, the negated count last. */
 QMX_EXPORT int32_t QmxDRead(int32_t flags, uint8_t* buffer, int32_t n);
 
 #ifdef __cplusplus

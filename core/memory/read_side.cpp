@@ -90,8 +90,10 @@ int ClampBlock(std::int32_t block, int whenZero) {
 ReadPlan LibraryReadPlan(const PartTarget& part, std::int32_t start, std::int32_t length, std::int32_t blockSize) {
   ReadPlan plan;
   plan.length = length;
-  const bool words = part.family == kFamilyMicrowire && !part.byteOrganisation;
+  const bool words = part.WordOrganised();
   plan.block = ClampBlock(blockSize, words ? 2 : 1);
+  // Word parts step by whole words: an odd block would read a word twice.
+  if (words) plan.block = std::max(plan.block & ~1, 2);
   // An I2C read count travels negated (256 - count); above 128 that byte
   // reads like a plain count, so larger I2C blocks go as two transfers.
   if (part.family == kFamilyI2c) plan.block = std::min(plan.block, kMaxI2cReadBlock);
@@ -156,6 +158,8 @@ std::int32_t LibraryReadSide(Connection& link, const BitReversal& reverse, int f
   const std::optional<PartTarget> part = LibraryTarget(family, deviceNumber);
   if (!part || start < 0 || length < 0 || start > part->size - length) return 0;
   if (buffer == nullptr && (operation == kRead || operation == kCompare)) return 0;
+  // Word parts are addressed by words: an odd start would give the byte before it.
+  if (part->WordOrganised() && start % 2 != 0) return 0;
 
   if (part->family == kFamilyMicrowire && !part->series90)
     link.SendCommand2(WR_GPIO, part->byteOrganisation ? 1 : 3);

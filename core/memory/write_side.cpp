@@ -57,19 +57,27 @@ void WritePiece(Connection& link, const BitReversal& reverse, const PartTarget& 
   }
 }
 
+// Pages and their pieces end on multiples of their length in the part's own
+// addresses: a range that starts inside a page is cut at the page's end
+// rather than wrapping round inside the chip and overwriting its first bytes.
 void RunWritePass(Connection& link, const BitReversal& reverse, const PartTarget& part, const WritePlan& plan,
                   Operator* op, std::int32_t* position) {
   const int chunk = FrameChunk(plan.page, MaxData(part));
-  const int total = static_cast<int>((plan.length + plan.page - 1) / plan.page);
+  const std::int32_t end = plan.start + plan.length;
+  const int total = plan.length > 0 ? static_cast<int>((end - 1) / plan.page - plan.start / plan.page + 1) : 0;
   int done = 0;
-  for (std::int32_t t = 0; t < plan.length; t += plan.page) {
-    const std::int32_t pageLength = std::min<std::int32_t>(plan.page, plan.length - t);
-    for (std::int32_t k = 0; k < pageLength; k += chunk) {
-      const int count = static_cast<int>(std::min<std::int32_t>(chunk, pageLength - k));
+  for (std::int32_t t = 0; t < plan.length;) {
+    const std::int32_t address = plan.start + t;
+    const std::int32_t pageLength = std::min<std::int32_t>(plan.page - address % plan.page, plan.length - t);
+    for (std::int32_t k = 0; k < pageLength;) {
+      const std::int32_t at = address + k;
+      const int count = static_cast<int>(std::min<std::int32_t>(chunk - at % chunk, pageLength - k));
       const std::uint8_t* data = plan.source ? plan.source + t + k : ErasedBlock();
-      WritePiece(link, reverse, part, plan.start + t + k, data, count);
+      WritePiece(link, reverse, part, at, data, count);
+      k += count;
     }
-    if (position) *position = t + pageLength;
+    t += pageLength;
+    if (position) *position = t;
     if (op) op->Progress(++done, total);
   }
 }

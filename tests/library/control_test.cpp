@@ -153,6 +153,39 @@ TEST_F(QmxControlTest, I2cRandomReadComposedFromRawCalls) {
   EXPECT_EQ(untouched, Bytes(4, 0x5A));
 }
 
+// Above 127 bytes an I2C count byte would be read the other way (plain as
+// negated): such reads go as plain pieces with the negated count last.
+TEST_F(QmxControlTest, LongI2cRawReadsAreSplitAndKeepTheirBytes) {
+  ASSERT_TRUE(sim->InsertPart("24C02"));
+  const Bytes contents = RandomBytes(256, 8);
+  ASSERT_TRUE(sim->SetPartContents(contents));
+  sim->SetModel("QMX-71C");
+  ASSERT_EQ(QmxOpen(1, 0, 50, 0), 1);
+  const std::uint8_t address[2] = {0xA0, 0x00};
+  const std::uint8_t readAddress = 0xA1;
+  Synced();
+  sim->ClearLog();
+  Bytes buf(256, 0xCC);
+  ASSERT_EQ(QmxDWrite(1, address, 2), 1);
+  ASSERT_EQ(QmxDWrite(4, &readAddress, 1), 1);
+  ASSERT_EQ(QmxDRead(8 | 2, buf.data(), 200), 1);
+  EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 200, contents.begin()));
+  EXPECT_EQ(buf[200], 0xCC);
+  std::vector<int> counts;
+  for (const auto& r : CommandsOf(Synced(), sim::READ_DATA)) counts.push_back(r.args.at(0));
+  EXPECT_EQ(counts, (std::vector<int>{127, 256 - 73}));
+
+  sim->ClearLog();
+  ASSERT_EQ(QmxDWrite(1, address, 2), 1);
+  ASSERT_EQ(QmxDWrite(4, &readAddress, 1), 1);
+  ASSERT_EQ(QmxDRead(0, buf.data(), 130), 1);
+  ASSERT_EQ(QmxDRead(8 | 2, buf.data() + 130, 126), 1);
+  EXPECT_EQ(buf, contents);
+  counts.clear();
+  for (const auto& r : CommandsOf(Synced(), sim::READ_DATA)) counts.push_back(r.args.at(0));
+  EXPECT_EQ(counts, (std::vector<int>{127, 3, 256 - 126}));
+}
+
 bool Readable(int fd, int timeoutMs) {
   pollfd p{fd, POLLIN, 0};
   return ::poll(&p, 1, timeoutMs) == 1;

@@ -1,5 +1,6 @@
 // Memory exports through the library by device number, asserted on the part.
 #include <numeric>
+#include <tuple>
 
 #include "tests/library/library_fixture.h"
 
@@ -105,6 +106,66 @@ TEST_F(QmxLibraryTest, WordOrganisedReadUsesTwoByteBlocks) {
   ASSERT_EQ(reads.size(), 64u);
   for (const auto& r : reads) EXPECT_EQ(r.args, Bytes{2});
   EXPECT_EQ(buf, sim->PartContents());
+}
+
+// Word parts are addressed by words: odd blocks step by whole words, and an
+// odd start (which would give the byte before it) is refused.
+TEST_F(QmxLibraryTest, WordOrganisedReadsNeverMisalign) {
+  sim->SetModel("QMX-71C");
+  for (const auto& [part, variant, device] : {std::tuple{"93C46", 0, 1}, std::tuple{"9016", 1, 204}}) {
+    ASSERT_TRUE(sim->InsertPart(part));
+    ASSERT_EQ(QmxOpen(0, variant, 50, 0), 1);
+    const auto size = static_cast<std::int32_t>(sim->PartContents().size());
+    Bytes contents = RandomBytes(static_cast<std::size_t>(size), 31);
+    contents[0] = contents[1] = 0xFF;
+    ASSERT_TRUE(sim->SetPartContents(contents));
+    const std::int32_t sum = std::accumulate(contents.begin(), contents.end(), 0);
+    for (const std::int32_t block : {1, 3, 255}) {
+      Bytes buf(static_cast<std::size_t>(size), 0xCC);
+      ASSERT_EQ(QmxRead(device, 0, buf.data(), size, block), 1) << part << " block " << block;
+      EXPECT_EQ(buf, contents) << part << " block " << block;
+      EXPECT_EQ(QmxBlankChk(device, 0, nullptr, size, block), 0) << part << " block " << block;
+      EXPECT_EQ(QmxChecksum(device, 0, nullptr, size, block), sum) << part << " block " << block;
+    }
+    Synced();
+    const std::size_t before = sim->Log().size();
+    Bytes buf(4, 0xCC);
+    EXPECT_EQ(QmxRead(device, 1, buf.data(), 4, 0), 0);
+    EXPECT_EQ(QmxCompare(device, 3, contents.data() + 3, 4, 0), 0);
+    EXPECT_EQ(Synced().size(), before);
+    EXPECT_EQ(buf, Bytes(4, 0xCC));
+    // An odd length from an even start is fine: the last word is cut.
+    ASSERT_EQ(QmxRead(device, 2, buf.data(), 3, 0), 1);
+    EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 3, contents.begin() + 2));
+    QmxClose();
+  }
+}
+
+// A range that starts inside a page is cut where the part's own page ends;
+// sent from the start, the page would wrap round inside the chip.
+TEST_F(QmxLibraryTest, UnalignedWritesKeepToThePartsPages) {
+  sim->SetModel("QMX-71C");
+  struct Case {
+    const char* part;
+    int family;
+    int device;
+    std::int32_t start, length, block;
+  };
+  for (const Case& c : {Case{"24C02", 1, 2, 4, 8, 8}, Case{"24C02", 1, 2, 3, 50, 8}, Case{"24C64", 1, 7, 16, 256, 256},
+                        Case{"24C16", 1, 5, 250, 40, 16}, Case{"25C640", 2, 6, 8, 32, 32},
+                        Case{"25C040", 2, 2, 250, 20, 16}}) {
+    ASSERT_TRUE(sim->InsertPart(c.part));
+    ASSERT_EQ(QmxOpen(c.family, 0, 50, 0), 1);
+    const Bytes before = sim->PartContents();
+    const Bytes data = RandomBytes(static_cast<std::size_t>(c.length), static_cast<unsigned>(c.start));
+    ASSERT_EQ(QmxWrite(c.device, c.start, data.data(), c.length, c.block), 1) << c.part;
+    Synced();
+    Bytes want = before;
+    std::copy(data.begin(), data.end(), want.begin() + c.start);
+    EXPECT_EQ(sim->PartContents(), want) << c.part << " from " << c.start;
+    EXPECT_EQ(QmxCompare(c.device, c.start, data.data(), c.length, 128), 1) << c.part;
+    QmxClose();
+  }
 }
 
 // Block sizes at and around their limits, seen as the READ_DATA counts sent.
