@@ -5,6 +5,7 @@
 #include <system_error>
 #include <utility>
 
+#include "core/platform/serial_backend.h"
 #include "core/platform/sysfs_provider.h"
 
 namespace qmx {
@@ -50,7 +51,8 @@ void PortDiscovery::AddKnownDeviceNames(const std::string& identifier) {
 std::string PortDiscovery::FindProgrammerPort() {
   if (getEnv_) {
     const std::optional<std::string> override = getEnv_(kPortOverrideVariable);
-    if (override && !override->empty()) return PathExists(*override) ? *override : std::string();
+    // Judged where the channel will open it: a bare name lives under /dev.
+    if (override && !override->empty()) return PathExists(DevicePathForPort(*override)) ? *override : std::string();
   }
 
   const auto portMap = provider_.SerialPortMap();

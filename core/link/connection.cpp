@@ -34,6 +34,8 @@ bool Connection::OpenPort(const std::string& portName) {
   channel_.SetDtr(true);
   channel_.SetRts(true);
   slot_.OpenEvent();
+  // An answer cut off by the last disconnect would swallow the first one now.
+  decoder_.Reset();
   if (!reader_.Start(channel_, decoder_)) {
     Disconnect();
     return false;
@@ -72,9 +74,11 @@ bool Connection::SendFrame(const std::uint8_t* payload, int length) {
     pending_.insert(pending_.end(), frame, frame + n);
     return pending_.size() < kBatchFlushBytes || WritePending();
   }
+  // A device that took nothing, or part of a frame, is not driven any further:
+  // the frames behind a cut one would be read as its data.
   const int written = channel_.Write(frame, static_cast<int>(n));
   if (written != static_cast<int>(n)) ++sendFailures_;
-  return written >= 0;
+  return written == static_cast<int>(n);
 }
 
 bool Connection::WritePending() {
@@ -83,7 +87,7 @@ bool Connection::WritePending() {
   const int written = channel_.Write(pending_.data(), size);
   if (written != size) ++sendFailures_;
   pending_.clear();
-  return written >= 0;
+  return written == size;
 }
 
 bool Connection::Flush() {

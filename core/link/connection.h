@@ -45,7 +45,7 @@ class Connection {
   void Disconnect();
 
   // Frame out: false when the payload is longer than 64 bytes (nothing sent)
-  // or the write failed; a short write still counts as written.
+  // or the write failed or was short (the device stopped taking data).
   bool SendFrame(const std::uint8_t* payload, int length);
   // One-byte command; a failure runs the close hook before returning false.
   bool SendCommand(std::uint8_t code);

@@ -22,6 +22,12 @@ class FrameDecoder {
   void Feed(const std::uint8_t* bytes, int count);
 
   bool InFrame() const { return inFrame_; }
+  // Forgets a frame that was cut off, so a new connection starts clean.
+  void Reset() {
+    inFrame_ = false;
+    escapePending_ = false;
+    count_ = 0;
+  }
 
  private:
   FrameSink& sink_;

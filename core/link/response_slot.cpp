@@ -91,9 +91,12 @@ void ResponseSlot::OnFrame(const std::uint8_t* payload, int count) {
   bool wake = false;
   {
     std::lock_guard lock(mutex_);
+    const int before = last_.length;
     last_.code = payload[0];
     last_.length = count - 1;
     std::memcpy(last_.data.data(), payload + 1, static_cast<std::size_t>(last_.length));
+    // A short answer must not carry the bytes of a longer one before it.
+    if (before > last_.length) std::memset(last_.data.data() + last_.length, 0, static_cast<std::size_t>(before - last_.length));
     if (last_.code == RESP_SWITCH) onSwitch = switchHandler_;
     if (armed_ && !arrived_ && last_.code == awaitedCode_) {
       captured_ = last_;

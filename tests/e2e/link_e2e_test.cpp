@@ -305,6 +305,25 @@ TEST_F(LinkTest, ReplugAndConnectAgain) {
   EXPECT_EQ(conn.QueryName().value_or(""), "QMX-71A");
 }
 
+// An answer cut off by the end of a connection must not swallow the first
+// answer of the next one, whether the port was closed or the device vanished.
+TEST_F(LinkTest, CutOffAnswerDoesNotOutliveTheConnection) {
+  ASSERT_EQ(conn.QueryName().value_or(""), "QMX-71A");
+  sim.SendRaw({0x0F, 0x84, 0x01});
+  EXPECT_FALSE(conn.Query(GET_VERSION, RESP_VERSION));  // swallowed by the open frame, as within one connection
+  conn.Disconnect();
+  ASSERT_TRUE(conn.OpenPort(sim.PortPath()));
+  EXPECT_EQ(conn.QueryName().value_or(""), "QMX-71A");
+
+  sim.SendRaw({0x0F, 0x84, 0x01});
+  EXPECT_FALSE(conn.Query(GET_VERSION, RESP_VERSION));
+  sim.Unplug();
+  EXPECT_FALSE(conn.Query(GET_NAME, RESP_NAME));
+  ASSERT_TRUE(sim.Replug());
+  ASSERT_TRUE(conn.OpenPort(sim.PortPath()));
+  EXPECT_EQ(conn.QueryName().value_or(""), "QMX-71A");
+}
+
 TEST_F(LinkTest, DisconnectIsBoundedAndRepeatable) {
   const auto t0 = Clock::now();
   conn.Disconnect();

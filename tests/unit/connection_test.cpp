@@ -117,6 +117,30 @@ TEST(Connection, BatchKeepsFramesWholeAndInOrder) {
   link.Disconnect();
 }
 
+// A device that stops taking data ends the connection instead of being fed
+// frames it would read as the rest of a cut one.
+TEST(Connection, ShortOrEmptyWriteIsAFailedSend) {
+  for (const int limit : {0, 3}) {
+    std::atomic<int> outq{0};
+    std::vector<std::uint8_t> written;
+    auto port = std::make_unique<ScriptedPort>(outq, written);
+    port->acceptLimit = limit;
+    Connection link(std::move(port));
+    int hooks = 0;
+    link.SetCloseHook([&] {
+      ++hooks;
+      link.Disconnect();
+    });
+    ASSERT_TRUE(link.OpenPort("scripted"));
+    EXPECT_FALSE(link.SendCommand2(DEV_CTRL, DEVCTRL_SUPPLY_ON)) << "limit " << limit;
+    EXPECT_EQ(hooks, 0);  // only the one-byte command ends the connection
+    EXPECT_FALSE(link.SendCommand(GET_NAME));
+    EXPECT_EQ(hooks, 1);
+    EXPECT_FALSE(link.IsOpen());
+    EXPECT_EQ(written.size(), static_cast<std::size_t>(limit));
+  }
+}
+
 // A streamed pass has no answers to miss, so the lost frames are the only
 // sign that the part did not get the data.
 TEST(Connection, WritePassThatCouldNotBeSentWholeFails) {

@@ -199,6 +199,17 @@ TEST_F(PortOverrideTest, LinkToVanishedTargetCountsAsGone) {
   EXPECT_EQ(overridden.FindProgrammerPort(), "");
 }
 
+// A bare name is the device of that name under /dev, as the channel opens it,
+// not a file of that name in the working folder.
+TEST_F(PortOverrideTest, BareNameIsLookedForUnderDev) {
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir.Path());
+  EXPECT_EQ(WithOverride("null").FindProgrammerPort(), "null");
+  std::ofstream("qmx71-no-such-device") << "";
+  EXPECT_EQ(WithOverride("qmx71-no-such-device").FindProgrammerPort(), "");
+  std::filesystem::current_path(cwd);
+}
+
 TEST_F(PortOverrideTest, EmptyOrUnsetValueLeavesDiscoveryOn) {
   for (const auto& value : {std::optional<std::string>(""), std::optional<std::string>()}) {
     PortDiscovery normal = WithOverride(value);

@@ -40,7 +40,8 @@ class PosixSerialBackend final : public SerialBackend {
 
   bool Open(const std::string& path) override {
     std::unique_lock lock(mutex_);
-    if (fd_.load() >= 0) return false;
+    // Without the abort event a close could not wake a reader that waits.
+    if (fd_.load() >= 0 || !abort_.Valid()) return false;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     // Exclusive: TIOCEXCL keeps out other opens except root's; the lock
