@@ -29,6 +29,14 @@ constexpr int kCloseDrainMs = 20;
 // One WRITE_DATA/WRITE_DONE frame carries the code and at most this many bytes.
 constexpr int kRawChunk = kMaxSendPayload - 1;
 
+// The first piece of an I2C raw read of `rest` bytes. The count byte is read
+// as plain (1..127, 0 for 256) or negated (256 - count, 1..128), so a longer
+// read goes as plain pieces first and only the last one carries the negation.
+int I2cReadPiece(int rest, bool negatedLast) {
+  if (negatedLast) return rest <= 128 ? rest : std::min(rest - 1, 127);
+  return (rest <= 127 || rest == 256) ? rest : 127;
+}
+
 class Library {
  public:
   Library() : provider_(MakeDefaultDeviceListProvider()), discovery_(*provider_) {
@@ -326,16 +334,11 @@ int32_t QmxDRead(int32_t flags, uint8_t* buffer, int32_t n) {
     if (n < 0 || n > qmx::kMaxRawTransfer || (n > 0 && buffer == nullptr)) return 0;
     auto& link = State().Link();
     qmx::RawBegin(flags);
-    // On I2C the count byte says plain (1..127, 0 for 256) or negated
-    // (256 - count, 1..128): a longer read goes as plain pieces first, so
-    // no count is sent that the programmer would read the other way.
     const bool i2c = State().Family() == qmx::kFamilyI2c;
     const bool negated = (flags & 8) != 0;
     for (int offset = 0; offset < n;) {
       const int rest = n - offset;
-      int count = rest;
-      if (i2c && !(negated && rest <= 128) && !(!negated && (rest <= 127 || rest == 256)))
-        count = std::min(rest - (negated ? 1 : 0), 127);
+      const int count = i2c ? qmx::I2cReadPiece(rest, negated) : rest;
       const bool last = count == rest;
       const int code = (last && negated) ? -count : count;
       link.Expect(qmx::RESP_DATA);
