@@ -286,16 +286,25 @@ Bytes ReadRange(const Options& o, const PartChoice& part, const Range& range, co
   return data;
 }
 
+// Pages are streamed; the programmer carries them out in order at its own
+// pace. Any answer it gives afterwards comes after the last page is written.
+void ConfirmCarriedOut(const char* what) {
+  if (QmxFrmVer() == 0)
+    throw Failure(kProgrammerError, std::string(what) + " failed: the programmer did not confirm the last page");
+}
+
 void WriteRange(const Options& o, const PartChoice& part, const Range& range, const Bytes& data) {
   ForPieces(o, "write", part, range, [&](const Range& r) {
     return QmxWrite(part.device, r.start, data.data() + (r.start - range.start), r.length, part.page) == 1;
   }, "writing failed (the programmer did not take every page)");
+  ConfirmCarriedOut("writing");
 }
 
 void EraseRange(const Options& o, const PartChoice& part, const Range& range) {
   ForPieces(o, "erase", part, range, [&](const Range& r) {
     return QmxErase(part.device, r.start, nullptr, r.length, part.page) == 1;
   }, "erasing failed");
+  ConfirmCarriedOut("erasing");
 }
 
 // 0 when equal; otherwise reports the first difference and gives kMismatch.
@@ -378,11 +387,14 @@ int CmdInfo(const Options& o) {
     if (QmxMode(family, 0, o.writeTimeMs) != 1) continue;
     if (o.clockHz > 0) QmxSetFreq(o.clockHz);
     const std::int32_t hz = QmxGetFreq();
+    // QmxGetFreq gives 0 both for a clock of 0 and for no answer; a
+    // programmer that still answers did send the 0.
+    const std::string clock = hz > 0 ? std::to_string(hz) + " Hz" : QmxFrmVer() != 0 ? "0 Hz (not set)" : "no answer";
     const std::int32_t check = QmxCheck();
     std::string present = check == 0 ? "no part" : "part present";
     if (check != 0 && family == qmx::kFamilyMicrowire) present += " (" + std::to_string(check) + " address bits)";
-    std::printf("%-10s  clock %s, %s\n", (std::string(FamilyName(family)) + ":").c_str(),
-                hz > 0 ? (std::to_string(hz) + " Hz").c_str() : "no answer", present.c_str());
+    std::printf("%-10s  clock %s, %s\n", (std::string(FamilyName(family)) + ":").c_str(), clock.c_str(),
+                present.c_str());
   }
   return kOk;
 }
@@ -480,7 +492,7 @@ int CmdProgram(const Options& o) {
     if (int r = BlankCheck(o, part, want.range); r != kOk) return r;
   }
   WriteRange(o, part, want.range, want.bytes);
-  Say(o, "write: " + std::to_string(want.range.length) + " bytes sent");
+  Say(o, "write: " + std::to_string(want.range.length) + " bytes written");
   const int result = Verify(o, part, want);
   if (result == kOk) Say(o, "programmed " + part.name + " " + RangeText(want.range) + " from " + o.file);
   return result;

@@ -6,11 +6,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 #include <type_traits>
 
 #include "core/catalogue/catalogue.h"
@@ -25,7 +23,6 @@ namespace qmx {
 namespace {
 
 constexpr int kMaxRawTransfer = 256;
-constexpr int kCloseDrainMs = 20;
 // One WRITE_DATA/WRITE_DONE frame carries the code and at most this many bytes.
 constexpr int kRawChunk = kMaxSendPayload - 1;
 
@@ -90,11 +87,11 @@ class Library {
   }
 
   void Close() {
-    // Closing the last handle right behind the write may drop what the
-    // driver still holds; the part must not be left powered, so give the
-    // supply-off a moment to leave.
-    if (link_.IsOpen() && link_.SendCommand2(DEV_CTRL, DEVCTRL_SUPPLY_OFF))
-      std::this_thread::sleep_for(std::chrono::milliseconds(kCloseDrainMs));
+    // Pages streamed by a write just before may still be in the programmer's
+    // hands: closing now would cut them short, and the part must not be left
+    // powered. An answer after the supply-off says both are done; a
+    // programmer that never answers is given up within its pace window.
+    if (link_.IsOpen() && link_.SendCommand2(DEV_CTRL, DEVCTRL_SUPPLY_OFF)) link_.Settle();
     CloseConnection();
   }
 

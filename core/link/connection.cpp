@@ -36,19 +36,28 @@ bool Connection::OpenPort(const std::string& portName) {
   slot_.OpenEvent();
   // An answer cut off by the last disconnect would swallow the first one now.
   decoder_.Reset();
+  pace_.Reset();
+  expectMark_ = -1;
+  cut_ = false;
   if (!reader_.Start(channel_, decoder_)) {
     Disconnect();
     return false;
   }
+  // A frame end on its own: a programmer left inside a frame that an earlier
+  // connection could not finish ends it here, instead of reading our first
+  // command as that frame's data. Outside a frame it is ignored.
+  const std::uint8_t end = kFrameEnd;
+  channel_.Write(&end, 1);
   return true;
 }
 
 void Connection::Disconnect() {
   // What was sent should reach a programmer that is still there before the
-  // channel closes; a vanished one gets nothing more.
-  if (channel_.IsOpen() && !PortGone()) {
-    WritePending();
-    DrainOutput();
+  // channel closes; a vanished one, or one that stopped taking bytes, gets
+  // nothing more.
+  if (channel_.IsOpen() && !PortGone() && !cut_) {
+    WriteWhole(pending_.data(), static_cast<int>(pending_.size()));
+    if (!cut_) DrainOutput();
   }
   pending_.clear();
   channel_.Close();
@@ -64,43 +73,53 @@ constexpr std::size_t kBatchFlushBytes = 2048;
 
 bool Connection::SendFrame(const std::uint8_t* payload, int length) {
   if (length < 0 || length > kMaxSendPayload) return false;
+  if (!channel_.IsOpen() || cut_) {
+    ++sendFailures_;
+    return false;
+  }
   std::uint8_t frame[2 + 2 * kMaxSendPayload];
   const std::size_t n = EncodeFrameInto({payload, static_cast<std::size_t>(length)}, frame);
+  pace_.OnSent(payload, length);
   if (batchDepth_ > 0) {
-    if (!channel_.IsOpen()) {
-      ++sendFailures_;
-      return false;
-    }
     pending_.insert(pending_.end(), frame, frame + n);
     return pending_.size() < kBatchFlushBytes || WritePending();
   }
-  // A device that took nothing, or part of a frame, is not driven any further:
-  // the frames behind a cut one would be read as its data.
-  const int written = channel_.Write(frame, static_cast<int>(n));
-  if (written != static_cast<int>(n)) ++sendFailures_;
-  return written == static_cast<int>(n);
+  if (WriteWhole(frame, static_cast<int>(n))) return true;
+  Lost();
+  return false;
+}
+
+// One write of whole frames; a failed or short one marks the channel cut.
+bool Connection::WriteWhole(const std::uint8_t* bytes, int size) {
+  if (size == 0) return true;
+  if (cut_) return false;
+  if (channel_.Write(bytes, size) == size) return true;
+  ++sendFailures_;
+  cut_ = true;
+  return false;
 }
 
 bool Connection::WritePending() {
-  if (pending_.empty()) return true;
-  const int size = static_cast<int>(pending_.size());
-  const int written = channel_.Write(pending_.data(), size);
-  if (written != size) ++sendFailures_;
+  const bool ok = WriteWhole(pending_.data(), static_cast<int>(pending_.size()));
   pending_.clear();
-  return written == size;
-}
-
-bool Connection::Flush() {
-  const bool ok = WritePending();
-  if (!ok) {
-    if (closeHook_) {
-      closeHook_();
-    } else {
-      Disconnect();
-    }
-  }
+  if (!ok) Lost();
   return ok;
 }
+
+// The programmer stopped taking bytes, or the port failed under a write: the
+// connection ends here, so that nothing is appended to a cut frame.
+void Connection::Lost() {
+  if (closing_) return;
+  closing_ = true;
+  if (closeHook_) {
+    closeHook_();
+  } else {
+    Disconnect();
+  }
+  closing_ = false;
+}
+
+bool Connection::Flush() { return WritePending(); }
 
 void Connection::DrainOutput() {
   // A USB serial driver may hold kilobytes of streamed writes; the answer
@@ -108,6 +127,7 @@ void Connection::DrainOutput() {
   // Bounded by the channel's write time-out.
   // A device that is slow (long write cycles) but still taking bytes is
   // waited for; one that takes nothing for the write time-out is not.
+  if (cut_) return;
   int queued = channel_.OutputQueued();
   if (queued <= 0) return;
   const auto patience = std::chrono::milliseconds(channel_.timeoutMs);
@@ -126,11 +146,7 @@ void Connection::EndBatch() {
 
 bool Connection::SendCommand(std::uint8_t code) {
   if (SendFrame(&code, 1)) return true;
-  if (closeHook_) {
-    closeHook_();
-  } else {
-    Disconnect();
-  }
+  Lost();  // also on a closed channel, where it has nothing left to do
   return false;
 }
 
@@ -144,10 +160,23 @@ bool Connection::SendCommand4(std::uint8_t code, std::uint8_t a, std::uint8_t b,
   return SendFrame(payload, 4);
 }
 
+void Connection::Expect(std::uint8_t responseCode) {
+  slot_.Arm(responseCode);
+  expectMark_ = pace_.Mark();
+}
+
 bool Connection::WaitResponse(std::uint8_t responseCode, int timeoutMs) {
   Flush();  // what provokes the answer may still sit in a batch
   DrainOutput();
-  return slot_.WaitResponse(responseCode, timeoutMs < 0 ? answerWindowMs_ : timeoutMs);
+  const auto outstanding = std::chrono::ceil<std::chrono::milliseconds>(pace_.Outstanding());
+  const int window = (timeoutMs < 0 ? answerWindowMs_ : timeoutMs) + static_cast<int>(outstanding.count());
+  // Everything sent before the command that provoked the answer is done once
+  // it arrives; without an armed mark, everything sent so far.
+  const std::int64_t mark = expectMark_ >= 0 ? expectMark_ : pace_.Mark();
+  expectMark_ = -1;
+  const bool ok = slot_.WaitResponse(responseCode, window);
+  if (ok) pace_.Confirm(mark);
+  return ok;
 }
 
 bool Connection::Query(std::uint8_t command, std::uint8_t responseCode) {
@@ -155,6 +184,8 @@ bool Connection::Query(std::uint8_t command, std::uint8_t responseCode) {
   if (!SendCommand(command)) return false;
   return WaitResponse(responseCode);
 }
+
+bool Connection::Settle() { return IsOpen() && Query(GET_VERSION, RESP_VERSION); }
 
 std::optional<std::string> Connection::QueryName() {
   SendCommand2(DEV_CTRL, DEVCTRL_INIT);

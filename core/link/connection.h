@@ -2,6 +2,7 @@
 // and its decoder, the reader thread, and the send operations.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "core/link/frame_decoder.h"
+#include "core/link/pace.h"
 #include "core/link/reader_thread.h"
 #include "core/link/response_slot.h"
 #include "core/link/scommx.h"
@@ -45,7 +47,9 @@ class Connection {
   void Disconnect();
 
   // Frame out: false when the payload is longer than 64 bytes (nothing sent)
-  // or the write failed or was short (the device stopped taking data).
+  // or the write failed or was short (the device stopped taking data). A
+  // failed or short write on an open channel closes the connection through
+  // the close hook: the frames behind a cut one would be read as its data.
   bool SendFrame(const std::uint8_t* payload, int length);
   // One-byte command; a failure runs the close hook before returning false.
   bool SendCommand(std::uint8_t code);
@@ -55,7 +59,7 @@ class Connection {
   // Between BeginBatch and EndBatch frames are collected and written together
   // (each frame whole, in order) when a wait begins, when the batch ends, or
   // when enough has piled up: one write per round trip instead of one per
-  // frame. A failed write of a batch runs the close hook.
+  // frame. A failed write of a batch closes the connection like any other.
   void BeginBatch() { ++batchDepth_; }
   void EndBatch();
   bool Flush();
@@ -67,9 +71,13 @@ class Connection {
   std::uint64_t SendFailures() const { return sendFailures_; }
 
   // Arm the answer's code before sending what provokes it; then wait.
-  void Expect(std::uint8_t responseCode) { slot_.Arm(responseCode); }
-  // Without a time-out, the connection's answer window (50 ms).
+  void Expect(std::uint8_t responseCode);
+  // Without a time-out, the connection's answer window (50 ms). Either window
+  // is lengthened by the work streamed to the programmer that no answer has
+  // confirmed yet (bus time, write cycles): a busy programmer is not a lost one.
   bool WaitResponse(std::uint8_t responseCode, int timeoutMs = -1);
+  // The work the programmer may still be carrying out.
+  std::chrono::microseconds Outstanding() const { return pace_.Outstanding(); }
   // The window every wait without its own time-out uses. Only test builds
   // under sanitizers widen it: their simulator falls behind real hardware.
   void SetAnswerWindowMs(int ms) { answerWindowMs_ = ms > 0 ? ms : kResponseTimeoutMs; }
@@ -78,6 +86,9 @@ class Connection {
 
   // Arm, one-byte command, wait: the shape of every query.
   bool Query(std::uint8_t command, std::uint8_t responseCode);
+  // A harmless query (GET_VERSION): once it is answered, the programmer has
+  // carried out everything sent before it. False when it never answered.
+  bool Settle();
 
   // DEV_CTRL 1, GET_NAME and its answer as text (bounded by the data when it
   // carries no terminating zero); nullopt when it did not arrive.
@@ -88,14 +99,20 @@ class Connection {
   ResponseSlot slot_;
   FrameDecoder decoder_{slot_};
   ReaderThread reader_;
-  bool WritePending();  // without the close hook: SendCommand runs it itself
+  bool WritePending();
+  bool WriteWhole(const std::uint8_t* bytes, int size);
   void DrainOutput();
+  void Lost();
 
   std::function<void()> closeHook_;
   int batchDepth_ = 0;
   std::vector<std::uint8_t> pending_;
   std::uint64_t sendFailures_ = 0;
   int answerWindowMs_ = kResponseTimeoutMs;
+  PaceAccount pace_;
+  std::int64_t expectMark_ = -1;  // the work sent before the armed answer's command
+  bool cut_ = false;              // a write was cut: send nothing more on this channel
+  bool closing_ = false;
 };
 
 // Scope of a batch.

@@ -66,7 +66,9 @@ void RunWritePass(Connection& link, const BitReversal& reverse, const PartTarget
   const std::int32_t end = plan.start + plan.length;
   const int total = plan.length > 0 ? static_cast<int>((end - 1) / plan.page - plan.start / plan.page + 1) : 0;
   int done = 0;
-  for (std::int32_t t = 0; t < plan.length;) {
+  // A programmer that stopped taking bytes has closed the link: the pass
+  // ends at the first page that could not go out whole.
+  for (std::int32_t t = 0; t < plan.length && link.IsOpen();) {
     const std::int32_t address = plan.start + t;
     const std::int32_t pageLength = std::min<std::int32_t>(plan.page - address % plan.page, plan.length - t);
     for (std::int32_t k = 0; k < pageLength;) {
@@ -97,7 +99,9 @@ int ProgramPage(const PartTarget& part, const ProgramSettings& settings) {
 }
 
 int LibraryPage(const PartTarget& part, std::int32_t blockSize) {
-  if (part.family == kFamilyMicrowire && part.series90) return 2;
+  // A Microwire part stores one unit per WRITE instruction; the clock pulses
+  // of a longer block would not be a second write.
+  if (part.family == kFamilyMicrowire) return part.byteOrganisation ? 1 : 2;
   if (blockSize > 256) return 256;
   if (blockSize > 0) return static_cast<int>(blockSize);
   return part.WordOrganised() ? 2 : 1;
@@ -125,9 +129,9 @@ std::int32_t LibraryWriteSide(Connection& link, const BitReversal& reverse, int 
   plan.length = length;
   plan.page = LibraryPage(*part, blockSize);
   plan.source = operation == kWrite ? buffer : nullptr;
-  // Word-organised parts take whole words only: an odd start, length or
-  // block would leave half a word to come from beyond the caller's data.
-  if (part->WordOrganised() && (start % 2 != 0 || length % 2 != 0 || plan.page % 2 != 0)) return 0;
+  // Word-organised parts take whole words only: an odd start or length
+  // would leave half a word to come from beyond the caller's data.
+  if (part->WordOrganised() && (start % 2 != 0 || length % 2 != 0)) return 0;
 
   if (part->family == kFamilyMicrowire)
     link.SendCommand2(WR_GPIO, part->series90 ? 0 : (part->byteOrganisation ? 1 : 3));

@@ -284,11 +284,11 @@ TEST_F(LinkTest, UnplugClosesTheConnectionAtTheNextOneByteSend) {
   EXPECT_LT(CpuSeconds() - cpu0, 0.1);
   EXPECT_TRUE(conn.IsOpen());  // nothing has been sent yet
 
-  EXPECT_FALSE(conn.SendCommand2(DEV_CTRL, DEVCTRL_SUPPLY_OFF));  // no close for these
-  EXPECT_EQ(closes, 0);
-  EXPECT_FALSE(conn.Query(GET_VOLTAGE, RESP_VOLTAGE));
+  // Any send that fails on the open channel ends the connection.
+  EXPECT_FALSE(conn.SendCommand2(DEV_CTRL, DEVCTRL_SUPPLY_OFF));
   EXPECT_EQ(closes, 1);
   EXPECT_FALSE(conn.IsOpen());
+  EXPECT_FALSE(conn.Query(GET_VOLTAGE, RESP_VOLTAGE));
   // Closed now: sends fail at once, waits find no event.
   EXPECT_FALSE(conn.SendCommand(GET_VERSION));
   const auto t0 = Clock::now();

@@ -88,9 +88,11 @@ TEST_F(QmxLibraryTest, SupplyFlagLeavesTheSupplyAndCloseSwitchesItOff) {
   EXPECT_TRUE(sim->State().supplyOn);
   const std::size_t sent = Synced().size() + 1;
   QmxClose();
-  ASSERT_TRUE(sim->WaitForLog(sent + 1, 1s));
+  // Close returned only once the programmer had answered after the supply-off.
   const Log log = sim->Log();
-  EXPECT_TRUE(Is(log.back(), sim::DEV_CTRL, {8}));
+  ASSERT_EQ(log.size(), sent + 2);
+  EXPECT_TRUE(Is(log[sent], sim::DEV_CTRL, {8}));
+  EXPECT_TRUE(Is(log.back(), sim::GET_VERSION, {}));
   EXPECT_FALSE(sim->State().supplyOn);
 }
 

@@ -24,9 +24,13 @@ TEST_F(QmxLibraryTest, PythonBindingReadsAPartToAFile) {
   const Bytes got{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
   std::remove(out.c_str());
   EXPECT_EQ(got, Bytes(contents.begin() + 256, contents.begin() + 1280));
-  // The script closed its own connection: supply off was its last word.
-  EXPECT_EQ(sim->Log().back().code, qmx::sim::DEV_CTRL);
-  EXPECT_EQ(sim->Log().back().args, Bytes{8});
+  // The script closed its own connection: supply off, then the query that
+  // confirms it, were its last words.
+  const auto log = sim->Log();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2].code, qmx::sim::DEV_CTRL);
+  EXPECT_EQ(log[log.size() - 2].args, Bytes{8});
+  EXPECT_EQ(log.back().code, qmx::sim::GET_VERSION);
 }
 
 }  // namespace

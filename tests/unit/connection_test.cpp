@@ -111,16 +111,18 @@ TEST(Connection, BatchKeepsFramesWholeAndInOrder) {
     SendBatch batch(link);
     link.SendCommand2(DEV_CTRL, DEVCTRL_I2C_START);
     link.SendCommand(GET_NAME);
-    EXPECT_TRUE(written.empty());
+    EXPECT_EQ(written.size(), 1u);  // only the open's frame end
   }
-  EXPECT_EQ(written, (std::vector<std::uint8_t>{0x0F, 0x0D, 0x05, 0x04, 0x04, 0x0F, 0x16, 0x04}));
+  // The lone frame end of the open comes first: it closes a frame that an
+  // earlier connection may have left cut in the programmer.
+  EXPECT_EQ(written, (std::vector<std::uint8_t>{0x04, 0x0F, 0x0D, 0x05, 0x04, 0x04, 0x0F, 0x16, 0x04}));
   link.Disconnect();
 }
 
 // A device that stops taking data ends the connection instead of being fed
 // frames it would read as the rest of a cut one.
 TEST(Connection, ShortOrEmptyWriteIsAFailedSend) {
-  for (const int limit : {0, 3}) {
+  for (const int limit : {1, 4}) {
     std::atomic<int> outq{0};
     std::vector<std::uint8_t> written;
     auto port = std::make_unique<ScriptedPort>(outq, written);
@@ -133,10 +135,10 @@ TEST(Connection, ShortOrEmptyWriteIsAFailedSend) {
     });
     ASSERT_TRUE(link.OpenPort("scripted"));
     EXPECT_FALSE(link.SendCommand2(DEV_CTRL, DEVCTRL_SUPPLY_ON)) << "limit " << limit;
-    EXPECT_EQ(hooks, 0);  // only the one-byte command ends the connection
-    EXPECT_FALSE(link.SendCommand(GET_NAME));
-    EXPECT_EQ(hooks, 1);
+    EXPECT_EQ(hooks, 1);  // any cut write ends the connection at once
     EXPECT_FALSE(link.IsOpen());
+    EXPECT_FALSE(link.SendCommand(GET_NAME));
+    // Nothing followed the cut frame (the first byte is the open's frame end).
     EXPECT_EQ(written.size(), static_cast<std::size_t>(limit));
   }
 }
@@ -157,8 +159,54 @@ TEST(Connection, WritePassThatCouldNotBeSentWholeFails) {
   written.clear();
   raw->acceptLimit = static_cast<int>(whole / 2);
   EXPECT_EQ(LibraryWriteSide(link, reverse, kFamilyI2c, kWrite, 7, 0, data.data(), 8192, 32), 0);
+  // The pass stopped at the cut and closed the link: nothing after it.
+  EXPECT_FALSE(link.IsOpen());
+  EXPECT_EQ(written.size(), whole / 2);
   EXPECT_EQ(LibraryWriteSide(link, reverse, kFamilyI2c, kErase, 7, 0, nullptr, 8192, 32), 0);
   link.Disconnect();
+}
+
+// The programmer's pace: bus bytes at the set clock and each write's maximum
+// write time are owed until an answer to a later command confirms them.
+TEST(PaceAccount, OwesBusTimeAndWriteCyclesUntilConfirmed) {
+  using std::chrono::microseconds;
+  const auto frame = PaceAccount::kFrameHandling;
+  PaceAccount pace;
+  pace.Reset();
+  const std::uint8_t mode[] = {SET_MODE, kFamilyI2c, 0, 10};
+  const std::uint8_t freq[] = {SET_FREQ, 0x90, 0x01, 1};  // 400 kHz
+  pace.OnSent(mode, 4);
+  pace.OnSent(freq, 4);
+  EXPECT_EQ(pace.ClockHz(), 400000u);
+  EXPECT_EQ(pace.WriteTimeMs(), 10);
+  const std::int64_t before = pace.Mark();
+  std::uint8_t page[33] = {WRITE_DONE};
+  for (int i = 0; i < 3; ++i) pace.OnSent(page, 33);
+  // 32 bytes of 9 bits at 400 kHz is 720 us, and up to 10 ms of writing, each.
+  EXPECT_EQ(pace.Outstanding(), 2 * frame + 3 * (frame + microseconds(720 + 10000)));
+  pace.Confirm(before);
+  EXPECT_EQ(pace.Outstanding(), 3 * (frame + microseconds(10720)));
+  // An I2C read count travels negated: 0xF0 is 16 bytes, not 240.
+  const std::uint8_t read[] = {READ_DATA, 0xF0};
+  const std::int64_t beforeRead = pace.Mark();
+  pace.OnSent(read, 2);
+  pace.Confirm(pace.Mark());
+  EXPECT_EQ(pace.Outstanding(), microseconds(0));
+  pace.OnSent(read, 2);
+  EXPECT_EQ(pace.Outstanding(), frame + microseconds(360));
+  EXPECT_GT(pace.Mark(), beforeRead);
+  // Microwire bytes are 8 bits; 0 Hz is no clock and keeps the last one.
+  const std::uint8_t microwire[] = {SET_MODE, kFamilyMicrowire, 0, 5};
+  const std::uint8_t zero[] = {SET_FREQ, 0, 0, 0};
+  pace.OnSent(zero, 4);
+  EXPECT_EQ(pace.ClockHz(), 400000u);
+  pace.Reset();
+  EXPECT_EQ(pace.ClockHz(), PaceAccount::kDefaultClockHz);
+  pace.OnSent(microwire, 4);
+  const std::uint8_t unit[] = {WRITE_DONE, 0x01, 0x40, 0xAB, 0xCD};
+  pace.Confirm(pace.Mark());
+  pace.OnSent(unit, 5);
+  EXPECT_EQ(pace.Outstanding(), frame + microseconds(320 + 5000));  // 4 bytes at 100 kHz
 }
 
 }  // namespace
