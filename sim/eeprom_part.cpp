@@ -17,8 +17,7 @@ bool EepromPart::SetContents(std::span<const std::uint8_t> bytes) {
 }
 
 bool EepromPart::Active() const {
-  if (!Powered() || !OnItsBus()) return false;
-  return busyUntil_ == std::chrono::steady_clock::time_point{} || std::chrono::steady_clock::now() >= busyUntil_;
+  return Powered() && OnItsBus() && now_ >= busyUntil_;
 }
 
 void EepromPart::OnControl(std::uint8_t sub) {

@@ -32,8 +32,11 @@ class EepromPart : public BusDevice {
   virtual std::uint8_t DetectedAddressBits() const { return 1; }
   // A board that powers the part itself: DEV_CTRL 7/8 no longer matter.
   void SetExternalSupply(bool external) { externalSupply_ = external; }
-  // During its write cycle the part ignores the bus (an I2C part does not acknowledge).
+  // During its write cycle the part ignores the bus (an I2C part does not
+  // acknowledge). Times are on the firmware's clock, which hands the part the
+  // start of each command.
   void SetBusyUntil(std::chrono::steady_clock::time_point end) { busyUntil_ = end; }
+  void SetTime(std::chrono::steady_clock::time_point now) { now_ = now; }
 
   void OnControl(std::uint8_t devCtrlSubCode) final;
   void OnModeChanged(std::uint8_t family, std::uint8_t variant) final;
@@ -72,6 +75,7 @@ class EepromPart : public BusDevice {
   std::uint8_t error_ = 0;
   bool writeCycle_ = false;
   std::chrono::steady_clock::time_point busyUntil_{};
+  std::chrono::steady_clock::time_point now_{};
 };
 
 // The catalogued part called `name` ("93C46", "24C16", ...), blank; nullptr

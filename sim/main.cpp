@@ -37,23 +37,27 @@ struct ProgramArgs {
 void PrintUsage(std::FILE* to) {
   std::fputs(
       "usage: qmx71-sim [--model TEXT] [--vcc-reading R] [--firmware MAJOR.MINOR]\n"
-      "                 [--link PATH] [--latency-us N] [--log]\n"
+      "                 [--link PATH] [--timing instant|real] [--latency-us N] [--log]\n"
       "                 [--part NAME [--load FILE] [--save FILE]] [--write-cycle-us N]\n"
       "                 [--external-supply]\n"
       "  --model TEXT           name answered to GET_NAME (default QMX-71A)\n"
       "  --vcc-reading R        supply reading 1..255 (default 79, shown as 3.30 V)\n"
       "  --firmware MAJOR.MINOR version bytes in hex, shown as typed (default 1.00)\n"
       "  --link PATH            keep a symbolic link at PATH to the current port\n"
-      "  --latency-us N         delay each answer by N microseconds\n"
+      "  --timing instant|real  instant (default), or real: commands take bus time at the set\n"
+      "                         clock (100 kHz until SET_FREQ) and run strictly in order\n"
+      "  --latency-us N         delay each answer by N microseconds (default 0, real: 1000)\n"
       "  --log                  print every command received to standard error\n"
       "  --part NAME            put the part NAME (93C46, 9016, 24C02, 25C640, ...) in the socket\n"
       "  --load FILE            fill the part from a raw binary file (from address 0)\n"
       "  --save FILE            write the part's contents to FILE on exit\n"
       "  --write-cycle-us N     each write keeps the part busy for N microseconds\n"
+      "                         (default 0, real: 5000)\n"
       "  --external-supply      the part is powered whatever the programmer's supply\n"
       "Prints the port path as the first line, then serves until SIGTERM or SIGINT.\n"
       "SIGUSR1 presses the push switch, SIGUSR2 releases it. Standard input takes\n"
-      "the lines: press, release, unplug, replug, vcc R, part NAME, remove, quit.\n",
+      "the lines: press, release, unplug, replug, vcc R, part NAME, remove, quit,\n"
+      "hang (stop reading from and answering the host), resume.\n",
       to);
 }
 
@@ -83,6 +87,11 @@ bool ParseOption(std::string_view name, std::string_view value, ProgramArgs& arg
   if (name == "--link") {
     args.link = value;
     return !value.empty();
+  }
+  if (name == "--timing") {
+    if (value != "instant" && value != "real") return false;
+    args.options.timing = value == "real" ? qmx::sim::Timing::kReal : qmx::sim::Timing::kInstant;
+    return true;
   }
   if (name == "--latency-us" || name == "--write-cycle-us") {
     std::uint32_t us = 0;
@@ -212,6 +221,10 @@ bool HandleLine(std::string_view line, PtySimulator& sim) {
     if (!sim.InsertPart(std::string(line.substr(5)))) std::fputs("qmx71-sim: unknown part\n", stderr);
   } else if (line == "remove") {
     sim.RemovePart();
+  } else if (line == "hang") {
+    sim.Hang();
+  } else if (line == "resume") {
+    sim.Resume();
   } else if (!line.empty()) {
     std::fprintf(stderr, "qmx71-sim: unknown command '%.*s'\n", static_cast<int>(line.size()), line.data());
   }

@@ -22,7 +22,7 @@ MicrowirePart::MicrowirePart(const PartRow& row)
 void MicrowirePart::Reset() {
   writeEnabled_ = false;  // the latch powers up disabled
   phase_ = Phase::Deselected;
-  units_.clear();
+  unit_.reset();
 }
 
 void MicrowirePart::GpioChanged(std::uint8_t levels) { wordOrganised_ = (levels & kOrgPin) != 0; }
@@ -31,7 +31,7 @@ void MicrowirePart::Line(std::uint8_t sub) {
   if (sub == kCtrlChipSelectHigh) {
     phase_ = Phase::StartBit;
     op_ = Op::None;
-    units_.clear();
+    unit_.reset();
     shift_ = 0;
     bitsSeen_ = 0;
   } else if (sub == kCtrlChipSelectLow) {
@@ -67,7 +67,8 @@ void MicrowirePart::Bit(bool bit) {
     address_ = shift_;
     AddressComplete();
   } else if (phase_ == Phase::Data && bitsSeen_ == UnitBits()) {
-    units_.push_back(shift_);
+    unit_ = shift_;
+    phase_ = Phase::Ignoring;  // the part clocks in one unit; later bits fall on the floor
   } else {
     return;
   }
@@ -116,22 +117,21 @@ void MicrowirePart::StoreUnit(std::size_t unitAddress, std::uint32_t value) {
   }
 }
 
-// The programmed cycle starts when chip select falls. A WRITE carrying more
-// than one unit stores the extra units at the following addresses: the
-// library's block sizes above one unit rely on it.
+// The programmed cycle starts when chip select falls; a WRITE or WRAL whose
+// unit was cut short stores nothing.
 void MicrowirePart::Commit() {
   if (!writeEnabled_) return;
   const std::size_t unitCount = Size() / UnitBytes();
   const std::uint32_t blank = wordOrganised_ ? 0xFFFFU : 0xFFU;
   switch (op_) {
     case Op::Write:
-      if (units_.empty()) return;
-      for (std::size_t i = 0; i < units_.size(); ++i) StoreUnit(address_ + i, units_[i]);
+      if (!unit_) return;
+      StoreUnit(address_, *unit_);
       break;
     case Op::Erase: StoreUnit(address_, blank); break;
     case Op::WriteAll:
-      if (units_.empty()) return;
-      for (std::size_t u = 0; u < unitCount; ++u) StoreUnit(u, units_.front());
+      if (!unit_) return;
+      for (std::size_t u = 0; u < unitCount; ++u) StoreUnit(u, *unit_);
       break;
     case Op::EraseAll:
       for (std::size_t u = 0; u < unitCount; ++u) StoreUnit(u, blank);

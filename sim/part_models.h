@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -13,7 +14,8 @@
 namespace qmx::sim {
 
 // 93Cx6 parts: chip select high frames a transfer, bits go MSB first, the ORG
-// pin (GP1) chooses 16-bit words (high) or bytes (low).
+// pin (GP1) chooses 16-bit words (high) or bytes (low). A WRITE stores exactly
+// one unit; data clocked after it is ignored.
 class MicrowirePart : public EepromPart {
  public:
   explicit MicrowirePart(const PartRow& row);
@@ -47,7 +49,7 @@ class MicrowirePart : public EepromPart {
   int bitsSeen_ = 0;
   std::uint32_t opcode_ = 0;
   std::uint32_t address_ = 0;
-  std::vector<std::uint32_t> units_;  // data units of a WRITE or WRAL
+  std::optional<std::uint32_t> unit_;  // the data unit of a WRITE or WRAL
   std::size_t readPosition_ = 0;
 };
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <thread>
 
 #include "sim/protocol.h"
 
@@ -13,26 +12,30 @@ namespace {
 // Counts of READ_DATA in the two's-complement form start here.
 constexpr std::uint8_t kTwosComplementCountFloor = 0x80;
 constexpr int kFullBlock = 256;
+// Real timing's defaults: a USB round trip's share per answer, a datasheet write cycle.
+constexpr std::chrono::microseconds kRealLatency{1000};
+constexpr std::chrono::microseconds kRealWriteCycle{5000};
 
 struct ControlEntry {
   std::uint8_t subCode;
   void (*apply)(ProgrammerState& state);
   bool forwarded;  // the bus sees it; LED changes stay inside the programmer
+  bool edge;       // a bus line edge, one bit time at the set clock
 };
 
 constexpr std::array<ControlEntry, 12> kControls = {{
-    {kCtrlInit, [](ProgrammerState& s) { s.initSeen = true; }, true},
-    {kCtrlChipSelectHigh, [](ProgrammerState& s) { s.chipSelectHigh = true; }, true},
-    {kCtrlChipSelectLow, [](ProgrammerState& s) { s.chipSelectHigh = false; }, true},
-    {kCtrlI2cStart, [](ProgrammerState& s) { s.i2cStarted = true; }, true},
-    {kCtrlI2cStop, [](ProgrammerState& s) { s.i2cStarted = false; }, true},
-    {kCtrlI2cRestart, [](ProgrammerState& s) { s.i2cStarted = true; }, true},
-    {kCtrlSupplyOn, [](ProgrammerState& s) { s.supplyOn = true; }, true},
-    {kCtrlSupplyOff, [](ProgrammerState& s) { s.supplyOn = false; }, true},
-    {kCtrlLedOff, [](ProgrammerState& s) { s.led = kCtrlLedOff; }, false},
-    {kCtrlLedOn, [](ProgrammerState& s) { s.led = kCtrlLedOn; }, false},
-    {kCtrlLedBusy, [](ProgrammerState& s) { s.led = kCtrlLedBusy; }, false},
-    {kCtrlLedError, [](ProgrammerState& s) { s.led = kCtrlLedError; }, false},
+    {kCtrlInit, [](ProgrammerState& s) { s.initSeen = true; }, true, false},
+    {kCtrlChipSelectHigh, [](ProgrammerState& s) { s.chipSelectHigh = true; }, true, true},
+    {kCtrlChipSelectLow, [](ProgrammerState& s) { s.chipSelectHigh = false; }, true, true},
+    {kCtrlI2cStart, [](ProgrammerState& s) { s.i2cStarted = true; }, true, true},
+    {kCtrlI2cStop, [](ProgrammerState& s) { s.i2cStarted = false; }, true, true},
+    {kCtrlI2cRestart, [](ProgrammerState& s) { s.i2cStarted = true; }, true, true},
+    {kCtrlSupplyOn, [](ProgrammerState& s) { s.supplyOn = true; }, true, false},
+    {kCtrlSupplyOff, [](ProgrammerState& s) { s.supplyOn = false; }, true, false},
+    {kCtrlLedOff, [](ProgrammerState& s) { s.led = kCtrlLedOff; }, false, false},
+    {kCtrlLedOn, [](ProgrammerState& s) { s.led = kCtrlLedOn; }, false, false},
+    {kCtrlLedBusy, [](ProgrammerState& s) { s.led = kCtrlLedBusy; }, false, false},
+    {kCtrlLedError, [](ProgrammerState& s) { s.led = kCtrlLedError; }, false, false},
 }};
 
 }  // namespace
@@ -44,7 +47,21 @@ ReadCount DecodeReadCount(std::uint8_t family, std::uint8_t countByte) {
   return {countByte == 0 ? kFullBlock : countByte, false};
 }
 
-Programmer::Programmer(Options options) : options_(std::move(options)) {}
+std::chrono::microseconds AnswerLatency(const Options& options) {
+  return options.answerLatency.value_or(options.timing == Timing::kReal ? kRealLatency
+                                                                        : std::chrono::microseconds::zero());
+}
+
+std::chrono::microseconds WriteCycle(const Options& options) {
+  return options.writeCycle.value_or(options.timing == Timing::kReal ? kRealWriteCycle
+                                                                     : std::chrono::microseconds::zero());
+}
+
+Programmer::Programmer(Options options)
+    : options_(std::move(options)),
+      clock_(options_.timing == Timing::kReal),
+      latency_(AnswerLatency(options_)),
+      writeCycle_(WriteCycle(options_)) {}
 
 const Programmer::CommandEntry* Programmer::FindCommand(std::uint8_t code) {
   static const std::array<CommandEntry, 14> kCommands = {{
@@ -68,8 +85,12 @@ const Programmer::CommandEntry* Programmer::FindCommand(std::uint8_t code) {
   return it == kCommands.end() ? nullptr : &*it;
 }
 
-void Programmer::Receive(std::span<const std::uint8_t> bytes, std::vector<Answer>& answersOut) {
-  decoder_.Feed(bytes, [&](std::span<const std::uint8_t> payload) { Execute(payload, answersOut); });
+void Programmer::Receive(std::span<const std::uint8_t> bytes, std::vector<Answer>& answersOut,
+                         Clock::time_point arrival) {
+  decoder_.Feed(bytes, [&](std::span<const std::uint8_t> payload) {
+    clock_.Start(arrival);
+    Execute(payload, answersOut);
+  });
 }
 
 void Programmer::Receive(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& answersOut) {
@@ -103,7 +124,6 @@ bool Programmer::InsertPart(const std::string& name) {
   if (state_.supplyOn) part->OnControl(kCtrlSupplyOn);
   part_ = part;
   device_ = std::move(part);
-  waitUntil_ = {};
   return true;
 }
 
@@ -124,7 +144,7 @@ bool Programmer::SetPartContents(std::span<const std::uint8_t> bytes) {
 }
 
 void Programmer::Execute(std::span<const std::uint8_t> payload, std::vector<Answer>& out) {
-  WaitForWriteCycle();
+  if (part_) part_->SetTime(clock_.Now());
   LoggedCommand logged{payload[0], {payload.begin() + 1, payload.end()}};
   if (observer_) observer_(logged);
   const Args args(payload.subspan(1));
@@ -138,36 +158,31 @@ void Programmer::Execute(std::span<const std::uint8_t> payload, std::vector<Answ
 }
 
 void Programmer::Reply(std::uint8_t command, std::uint8_t answerCode, std::span<const std::uint8_t> data,
-                       std::vector<Answer>& out) const {
+                       std::vector<Answer>& out) {
   std::vector<std::uint8_t> payload;
   payload.reserve(data.size() + 1);
   payload.push_back(answerCode);
   payload.insert(payload.end(), data.begin(), data.end());
-  out.push_back({command, EncodeFrame(payload)});
+  clock_.CountAnswer();
+  out.push_back({command, EncodeFrame(payload), clock_.Now() + latency_});
 }
 
 BusDevice& Programmer::Device() { return device_ ? *device_ : floatingBus_; }
 
+// The firmware polls the part until its write cycle ends or the maximum write
+// time runs out; nothing else is served meanwhile.
 void Programmer::AfterPrimitive() {
   BusDevice& device = Device();
   if (std::uint8_t error = device.TakeError(); error != ERROR_NONE) state_.lastError = error;
-  if (!device.TakeWriteCycle() || options_.writeCycle <= Clock::duration::zero()) return;
-  const auto now = Clock::now();
-  waitUntil_ = now + options_.writeCycle;
-  if (part_) part_->SetBusyUntil(waitUntil_);
-  const auto limit = std::chrono::milliseconds(state_.maxWriteTimeMs);
-  if (state_.modeSet && options_.writeCycle > limit) {
-    waitUntil_ = now + limit;
+  if (!device.TakeWriteCycle() || writeCycle_ <= Clock::duration::zero()) return;
+  if (part_) part_->SetBusyUntil(clock_.Now() + writeCycle_);
+  const std::chrono::microseconds limit = std::chrono::milliseconds(state_.maxWriteTimeMs);
+  if (state_.modeSet && writeCycle_ > limit) {
+    clock_.WaitForWrite(limit);
     state_.lastError = WAIT_TIMEOUT_ERROR;
+  } else {
+    clock_.WaitForWrite(writeCycle_);
   }
-}
-
-// The firmware polls the part until its write cycle ends or the maximum write
-// time runs out; nothing else is served meanwhile.
-void Programmer::WaitForWriteCycle() {
-  if (waitUntil_ == Clock::time_point{}) return;
-  std::this_thread::sleep_until(waitUntil_);
-  waitUntil_ = {};
 }
 
 void Programmer::OnGetVersion(Args, std::vector<Answer>& out) {
@@ -195,17 +210,20 @@ void Programmer::OnWriteGpio(Args args, std::vector<Answer>&) {
 }
 
 void Programmer::OnWriteData(Args args, std::vector<Answer>&) {
+  clock_.ShiftBytes(static_cast<int>(args.size()), state_.family == kFamilyI2c);
   Device().OnShiftOut(args, false);
   AfterPrimitive();
 }
 
 void Programmer::OnWriteDone(Args args, std::vector<Answer>&) {
+  clock_.ShiftBytes(static_cast<int>(args.size()), state_.family == kFamilyI2c);
   Device().OnShiftOut(args, true);
   AfterPrimitive();
 }
 
 void Programmer::OnReadData(Args args, std::vector<Answer>& out) {
   const ReadCount rc = DecodeReadCount(state_.family, args[0]);
+  clock_.ShiftBytes(rc.count, state_.family == kFamilyI2c);
   std::vector<std::uint8_t> data = Device().OnShiftIn(rc.count, rc.i2cLastRead);
   data.resize(static_cast<std::size_t>(rc.count), 0xFF);
   AfterPrimitive();
@@ -229,6 +247,7 @@ void Programmer::OnDevCtrl(Args args, std::vector<Answer>&) {
   }
   it->apply(state_);
   if (!it->forwarded) return;
+  if (it->edge) clock_.LineEdge();
   Device().OnControl(sub);
   AfterPrimitive();
 }
@@ -237,6 +256,7 @@ void Programmer::OnSetFreq(Args args, std::vector<Answer>&) {
   state_.freqLow = args[0];
   state_.freqHigh = args[1];
   state_.freqUnit = args[2];
+  clock_.SetBusClock(DecodeBusClock(args[0], args[1], args[2]));
 }
 
 void Programmer::OnGetFreq(Args, std::vector<Answer>& out) {

@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "sim/bus_device.h"
 #include "sim/eeprom_part.h"
+#include "sim/firmware_clock.h"
 #include "sim/frame_codec.h"
 
 namespace qmx::sim {
@@ -20,6 +22,11 @@ struct LoggedCommand {
   std::vector<std::uint8_t> args;
 };
 
+// Instant: everything is carried out at once. Real: commands take the bus time
+// of what they clock at the set clock, one after the other, and answers and
+// write cycles take datasheet-like defaults.
+enum class Timing { kInstant, kReal };
+
 struct Options {
   std::string model = "QMX-71A";     // GET_NAME text; presets "QMX-71A", "QMX-71B", "QMX-71C", "QMX-ISP"
   bool nameZeroTerminated = true;    // false: the name answer carries no terminating zero
@@ -27,13 +34,19 @@ struct Options {
   std::uint8_t firmwareMajor = 1, firmwareMinor = 0;
   bool partPresent = true;           // CHK_DEVICE byte 0
   std::uint8_t detectedAddressBits = 1;  // CHK_DEVICE byte 1
-  std::chrono::microseconds answerLatency{0};  // realistic mode: delay before each answer (0 = instant)
+  Timing timing = Timing::kInstant;
+  // Time from a command's end to its answer leaving; unset: 1 ms in real timing, none in instant.
+  std::optional<std::chrono::microseconds> answerLatency;
   bool keepLog = true;               // false: commands are not kept (long-running program)
-  // Realistic mode: each programmed write keeps the part busy this long and the
-  // firmware waits for it before its next command (0 = instant).
-  std::chrono::microseconds writeCycle{0};
+  // Each programmed write keeps the part busy this long and the firmware waits
+  // for it before its next command; unset: 5 ms in real timing, none in instant.
+  std::optional<std::chrono::microseconds> writeCycle;
   bool externalSupply = false;       // the part is powered by its board, whatever DEV_CTRL 7/8 say
 };
+
+// The latency and write cycle in force: the explicit setting, else the timing's default.
+std::chrono::microseconds AnswerLatency(const Options& options);
+std::chrono::microseconds WriteCycle(const Options& options);
 
 struct ProgrammerState {
   std::uint8_t family = 0, variant = 0, maxWriteTimeMs = 0;  // from SET_MODE
@@ -44,29 +57,45 @@ struct ProgrammerState {
   bool chipSelectHigh = false;       // DEV_CTRL 2 high / 3 low
   bool i2cStarted = false;           // between DEV_CTRL 4 (or 6) and 5
   std::uint8_t gpio = 0;             // WR_GPIO levels
-  std::uint8_t freqLow = 0, freqHigh = 0, freqUnit = 0;  // from SET_FREQ, echoed by GET_FREQ
+  // From SET_FREQ, echoed by GET_FREQ; 100 kHz until the first SET_FREQ, as the firmware starts.
+  std::uint8_t freqLow = 0x64, freqHigh = 0, freqUnit = 1;
   std::uint8_t led = 13;             // last LED sub-code (12 OFF, 13 ON, 14 BUSY, 15 ERROR)
   std::uint8_t lastError = 0;        // programmer error code
   bool switchPressed = false;
 };
 
-// One framed answer and the command code that provoked it.
+// One framed answer, the command code that provoked it and when it leaves the
+// programmer (its command's end plus the answer latency).
 struct Answer {
   std::uint8_t command;
   std::vector<std::uint8_t> frame;
+  std::chrono::steady_clock::time_point due{};
 };
 
 // Thread-compatible: one caller at a time.
 class Programmer {
  public:
+  using Clock = std::chrono::steady_clock;
+
   explicit Programmer(Options options = {});
 
   // Decodes, logs and executes every complete command; answers are appended.
+  // Commands start when they arrived or when the previous one ended, whichever
+  // is later; the byte form is for callers that ignore time.
+  void Receive(std::span<const std::uint8_t> bytes, std::vector<Answer>& answersOut,
+               Clock::time_point arrival = Clock::now());
   void Receive(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& answersOut);
-  void Receive(std::span<const std::uint8_t> bytes, std::vector<Answer>& answersOut);
+
+  // When the firmware will be through with every command received so far.
+  Clock::time_point FreeAt() const { return clock_.Now(); }
+  std::uint64_t BusClockHz() const { return clock_.BusClockHz(); }
+  const TimingAccount& Account() const { return clock_.Account(); }
+  void ResetAccount() { clock_.ResetAccount(); }
 
   // Forgets a half-received frame (the link went down under it).
   void ResetDecoder() { decoder_.Reset(); }
+  // Drops the work still ahead of the firmware, as a power cycle does.
+  void AbandonPendingWork(Clock::time_point now) { clock_.AbandonAfter(now); }
 
   // Records the switch state and returns the unsolicited report frame.
   std::vector<std::uint8_t> SwitchReport(bool pressed);
@@ -106,10 +135,8 @@ class Programmer {
 
   void Execute(std::span<const std::uint8_t> payload, std::vector<Answer>& out);
   void Reply(std::uint8_t command, std::uint8_t answerCode, std::span<const std::uint8_t> data,
-             std::vector<Answer>& out) const;
-  using Clock = std::chrono::steady_clock;
+             std::vector<Answer>& out);
   void AfterPrimitive();
-  void WaitForWriteCycle();
   BusDevice& Device();
 
   void OnGetVersion(Args args, std::vector<Answer>& out);
@@ -133,7 +160,9 @@ class Programmer {
   std::vector<LoggedCommand> log_;
   std::shared_ptr<BusDevice> device_;
   std::shared_ptr<EepromPart> part_;  // also device_ while inserted
-  Clock::time_point waitUntil_{};      // end of the firmware's wait for a write cycle
+  FirmwareClock clock_;
+  std::chrono::microseconds latency_;
+  std::chrono::microseconds writeCycle_;
   std::function<void(const LoggedCommand&)> observer_;
   BusDevice floatingBus_;  // stands in when no part model is attached
 };

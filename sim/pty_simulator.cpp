@@ -1,16 +1,14 @@
 #include "sim/pty_simulator.h"
 
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <ctime>
-
-#include "sim/frame_codec.h"
 
 namespace qmx::sim {
 
@@ -21,6 +19,12 @@ constexpr auto kMaxPollWait = std::chrono::milliseconds(200);
 // Pause after a master read that found no slave, instead of spinning on EIO.
 constexpr int kNoSlaveRetryMs = 5;
 constexpr std::size_t kReadBufferSize = 4096;
+// In real timing the firmware takes the host's bytes a USB packet at a time.
+constexpr std::size_t kUsbPacketSize = 64;
+// How far the firmware's clock may run ahead of real time before input waits.
+constexpr auto kMaxLead = std::chrono::milliseconds(1);
+// Timed wake-ups of the serving thread: the default 50 us slack would show in every answer.
+constexpr unsigned long kTimerSlackNs = 1000;
 
 timespec ToTimespec(std::chrono::nanoseconds d) {
   const auto secs = std::chrono::duration_cast<std::chrono::seconds>(d);
@@ -30,7 +34,9 @@ timespec ToTimespec(std::chrono::nanoseconds d) {
 }  // namespace
 
 PtySimulator::PtySimulator(Options options)
-    : programmer_(std::move(options)), wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    : programmer_(std::move(options)),
+      pacer_(programmer_.Settings().timing == Timing::kReal),
+      wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
   programmer_.SetCommandObserver([this](const LoggedCommand& cmd) {
     if (observer_) toObserve_.push_back(cmd);
   });
@@ -73,7 +79,9 @@ bool PtySimulator::PlugLocked() {
     lastPath_ = port.Path();
     if (!linkPath_.empty()) PointLink(linkPath_, port.Path());
     programmer_.ResetDecoder();
+    programmer_.AbandonPendingWork(Clock::now());
     stopRequested_ = false;
+    hung_ = false;
     port_ = std::move(port);
     masterFd = port_.MasterFd();
   }
@@ -114,17 +122,25 @@ bool PtySimulator::SetLinkPath(const std::string& path) {
 }
 
 void PtySimulator::ServeLoop(int masterFd) {
+  prctl(PR_SET_TIMERSLACK, kTimerSlackNs);
   bool outputBlocked = false;
   for (;;) {
-    timespec timeout{};
+    short masterEvents = 0;
+    WakeUp wakeUp;
     {
       std::lock_guard lock(mu_);
       if (stopRequested_) return;
-      timeout = ToTimespec(PollTimeout(outputBlocked));
+      const auto now = Clock::now();
+      if (TakesInput(now)) masterEvents |= POLLIN;
+      if (outputBlocked && !hung_) masterEvents |= POLLOUT;
+      wakeUp = NextWakeUp(outputBlocked, now);
     }
-    const short masterEvents = static_cast<short>(POLLIN | (outputBlocked ? POLLOUT : 0));
     std::array<pollfd, 2> fds = {{{masterFd, masterEvents, 0}, {wakeFd_, POLLIN, 0}}};
-    if (ppoll(fds.data(), fds.size(), &timeout, nullptr) < 0 && errno != EINTR) IdleBriefly();
+    const timespec timeout =
+        ToTimespec(std::clamp<Clock::duration>(wakeUp.at - Clock::now(), Clock::duration::zero(), kMaxPollWait));
+    const int ready = ppoll(fds.data(), fds.size(), &timeout, nullptr);
+    if (ready < 0 && errno != EINTR) IdleBriefly();
+    if (ready == 0) AfterTimedWait(wakeUp);
     if (fds[1].revents & POLLIN) {
       std::uint64_t count = 0;
       [[maybe_unused]] ssize_t n = read(wakeFd_, &count, sizeof count);
@@ -138,7 +154,14 @@ void PtySimulator::ServeLoop(int masterFd) {
   }
 }
 
+void PtySimulator::AfterTimedWait(const WakeUp& wakeUp) {
+  if (!wakeUp.answerDue) return;
+  pacer_.Woke(wakeUp.at, Clock::now());
+  pacer_.SpinUntil(*wakeUp.answerDue);
+}
+
 // False when the read found no slave behind the master (EIO or end of file).
+// Reads under the lock, so that nothing is taken once Hang has returned.
 bool PtySimulator::ReadMaster(int masterFd) {
   std::array<std::uint8_t, kReadBufferSize> buffer;
   consuming_ = true;
@@ -146,18 +169,21 @@ bool PtySimulator::ReadMaster(int masterFd) {
     std::atomic<bool>& flag;
     ~Done() { flag = false; }
   } done{consuming_};
-  const ssize_t n = read(masterFd, buffer.data(), buffer.size());
-  if (n < 0) return errno == EAGAIN || errno == EINTR;
-  if (n == 0) return false;
   std::vector<LoggedCommand> observed;
   std::function<void(const LoggedCommand&)> observer;
   {
     std::lock_guard lock(mu_);
+    if (!TakesInput(Clock::now())) return true;
+    const bool packets = programmer_.Settings().timing == Timing::kReal;
+    const ssize_t n = read(masterFd, buffer.data(), packets ? kUsbPacketSize : buffer.size());
+    if (n < 0) return errno == EAGAIN || errno == EINTR;
+    if (n == 0) return false;
+    const auto arrival = Clock::now();
     const std::size_t logged = programmer_.Log().size();
     std::vector<Answer> answers;
-    programmer_.Receive(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(n)), answers);
-    const auto now = Clock::now();
-    for (Answer& a : answers) ScheduleAnswer(std::move(a), now);
+    programmer_.Receive(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(n)), answers,
+                        arrival);
+    for (Answer& a : answers) ScheduleAnswer(std::move(a));
     if (programmer_.Log().size() != logged) logChanged_.notify_all();
     observed.swap(toObserve_);
     observer = observer_;
@@ -169,6 +195,7 @@ bool PtySimulator::ReadMaster(int masterFd) {
 // Writes what is due; true when the port would not take more (wait for POLLOUT).
 bool PtySimulator::WriteDue(int masterFd) {
   std::lock_guard lock(mu_);
+  if (hung_) return false;
   for (;;) {
     const auto now = Clock::now();
     const std::span<const std::uint8_t> bytes = queue_.DueBytes(now);
@@ -185,20 +212,31 @@ bool PtySimulator::WriteDue(int masterFd) {
   }
 }
 
-SendQueue::Clock::duration PtySimulator::PollTimeout(bool outputBlocked) const {
-  const Clock::duration longest = kMaxPollWait;
-  if (outputBlocked) return longest;
-  const auto due = queue_.NextDue();
-  if (!due) return longest;
-  return std::clamp<Clock::duration>(*due - Clock::now(), Clock::duration::zero(), longest);
+// Input waits while hung and while the firmware is far behind.
+bool PtySimulator::TakesInput(Clock::time_point now) const {
+  return !hung_ && programmer_.FreeAt() <= now + kMaxLead;
 }
 
-void PtySimulator::ScheduleAnswer(Answer answer, Clock::time_point now) {
+// For the next answer (a little early, see WakePacer) or when the firmware is
+// ready for more input, whichever comes first.
+PtySimulator::WakeUp PtySimulator::NextWakeUp(bool outputBlocked, Clock::time_point now) const {
+  WakeUp wakeUp{now + kMaxPollWait, std::nullopt};
+  if (hung_) return wakeUp;
+  if (const auto due = queue_.NextDue(); due && !outputBlocked && pacer_.WakeFor(*due) < wakeUp.at) {
+    wakeUp = {pacer_.WakeFor(*due), *due};
+  }
+  if (!TakesInput(now) && programmer_.FreeAt() - kMaxLead < wakeUp.at) {
+    wakeUp = {programmer_.FreeAt() - kMaxLead, std::nullopt};
+  }
+  return wakeUp;
+}
+
+void PtySimulator::ScheduleAnswer(Answer answer) {
   if (auto drop = drops_.find(answer.command); drop != drops_.end() && drop->second > 0) {
     if (--drop->second == 0) drops_.erase(drop);
     return;
   }
-  Clock::time_point due = now + programmer_.Settings().answerLatency;
+  Clock::time_point due = answer.due;
   if (auto delay = delays_.find(answer.command); delay != delays_.end()) {
     due += delay->second;
     delays_.erase(delay);
@@ -230,139 +268,6 @@ void PtySimulator::Wake() const {
 void PtySimulator::IdleBriefly() const {
   pollfd fd{wakeFd_, POLLIN, 0};
   poll(&fd, 1, kNoSlaveRetryMs);
-}
-
-void PtySimulator::PressSwitch() {
-  std::vector<std::uint8_t> frame;
-  {
-    std::lock_guard lock(mu_);
-    frame = programmer_.SwitchReport(true);
-  }
-  SendNow(std::move(frame));
-}
-
-void PtySimulator::ReleaseSwitch() {
-  std::vector<std::uint8_t> frame;
-  {
-    std::lock_guard lock(mu_);
-    frame = programmer_.SwitchReport(false);
-  }
-  SendNow(std::move(frame));
-}
-
-void PtySimulator::SendUnsolicited(std::vector<std::uint8_t> payload) { SendNow(EncodeFrame(payload)); }
-
-void PtySimulator::SendRaw(std::vector<std::uint8_t> bytes) { SendNow(std::move(bytes)); }
-
-std::vector<LoggedCommand> PtySimulator::Log() const {
-  std::lock_guard lock(mu_);
-  return programmer_.Log();
-}
-
-void PtySimulator::ClearLog() {
-  std::lock_guard lock(mu_);
-  programmer_.ClearLog();
-}
-
-bool PtySimulator::WaitForLog(std::size_t count, std::chrono::milliseconds timeout) const {
-  std::unique_lock lock(mu_);
-  return logChanged_.wait_for(lock, timeout, [&] { return programmer_.Log().size() >= count; });
-}
-
-bool PtySimulator::WaitIdle(std::chrono::milliseconds timeout) const {
-  const auto deadline = Clock::now() + timeout;
-  for (;;) {
-    int pending = 0;
-    {
-      std::lock_guard lock(mu_);
-      const int fd = port_.MasterFd();
-      if (fd >= 0 && ::ioctl(fd, FIONREAD, &pending) != 0) pending = 0;
-    }
-    // Pending bytes first, then the flag: a read that just took them has set it.
-    if (pending == 0 && !consuming_) return true;
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-}
-
-void PtySimulator::SetCommandObserver(std::function<void(const LoggedCommand&)> observer) {
-  std::lock_guard lock(mu_);
-  observer_ = std::move(observer);
-}
-
-ProgrammerState PtySimulator::State() const {
-  std::lock_guard lock(mu_);
-  return programmer_.State();
-}
-
-void PtySimulator::SetVccReading(std::uint8_t r) {
-  std::lock_guard lock(mu_);
-  programmer_.SetVccReading(r);
-}
-
-void PtySimulator::SetModel(const std::string& name) {
-  std::lock_guard lock(mu_);
-  programmer_.SetModel(name);
-}
-
-void PtySimulator::SetPartPresent(bool present, std::uint8_t addressBits) {
-  std::lock_guard lock(mu_);
-  programmer_.SetPartPresent(present, addressBits);
-}
-
-void PtySimulator::AttachDevice(std::shared_ptr<BusDevice> device) {
-  std::lock_guard lock(mu_);
-  programmer_.AttachDevice(std::move(device));
-}
-
-bool PtySimulator::InsertPart(const std::string& name) {
-  std::lock_guard lock(mu_);
-  return programmer_.InsertPart(name);
-}
-
-void PtySimulator::RemovePart() {
-  std::lock_guard lock(mu_);
-  programmer_.RemovePart();
-}
-
-std::string PtySimulator::PartName() const {
-  std::lock_guard lock(mu_);
-  return programmer_.PartName();
-}
-
-std::vector<std::uint8_t> PtySimulator::PartContents() const {
-  std::lock_guard lock(mu_);
-  return programmer_.PartContents();
-}
-
-bool PtySimulator::SetPartContents(const std::vector<std::uint8_t>& bytes) {
-  std::lock_guard lock(mu_);
-  return programmer_.SetPartContents(bytes);
-}
-
-void PtySimulator::DropNextAnswer(std::uint8_t command, int times) {
-  std::lock_guard lock(mu_);
-  if (times > 0) {
-    drops_[command] = times;
-  } else {
-    drops_.erase(command);
-  }
-}
-
-void PtySimulator::DelayNextAnswer(std::uint8_t command, std::chrono::milliseconds delay) {
-  std::lock_guard lock(mu_);
-  delays_[command] = delay;
-}
-
-void PtySimulator::GarbageBeforeNextAnswer(std::vector<std::uint8_t> junk) {
-  std::lock_guard lock(mu_);
-  garbage_ = std::move(junk);
-}
-
-void PtySimulator::SplitNextAnswer(int pieces, std::chrono::milliseconds gap) {
-  std::lock_guard lock(mu_);
-  splitPieces_ = pieces;
-  splitGap_ = gap;
 }
 
 }  // namespace qmx::sim

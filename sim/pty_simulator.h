@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -17,11 +18,15 @@
 #include "sim/programmer.h"
 #include "sim/pty_port.h"
 #include "sim/send_queue.h"
+#include "sim/wake_pacer.h"
 
 namespace qmx::sim {
 
 // All methods are thread-safe. Unplug and Replug keep the command log and the
 // programmer's state; pending answers and a half-received frame are lost.
+// The serving thread takes no more host bytes while the firmware's clock runs
+// more than a millisecond ahead of real time, so a host that outpaces the
+// modelled programmer stalls on a full pty as it would on a busy device.
 class PtySimulator {
  public:
   explicit PtySimulator(Options options = {});
@@ -72,6 +77,16 @@ class PtySimulator {
   void SplitNextAnswer(int pieces, std::chrono::milliseconds gap);
   void SendUnsolicited(std::vector<std::uint8_t> payload);       // framed and stuffed, sent now
   void SendRaw(std::vector<std::uint8_t> bytes);                 // written exactly as given
+  // Hung firmware: the port stays, but nothing more is read from the host (its
+  // writes stall once the pty is full) and nothing is sent. Resume carries out
+  // what was queued meanwhile and sends what was held; a replug ends a hang.
+  void Hang();
+  void Resume();
+  bool Hung() const;
+
+  // The firmware's modelled time, as on Programmer.
+  TimingAccount Account() const;
+  void ResetAccount();
 
  private:
   using Clock = SendQueue::Clock;
@@ -81,8 +96,14 @@ class PtySimulator {
   void ServeLoop(int masterFd);
   bool ReadMaster(int masterFd);
   bool WriteDue(int masterFd);
-  Clock::duration PollTimeout(bool outputBlocked) const;
-  void ScheduleAnswer(Answer answer, Clock::time_point now);
+  struct WakeUp {
+    Clock::time_point at;
+    std::optional<Clock::time_point> answerDue;  // the answer it wakes for, if any
+  };
+  bool TakesInput(Clock::time_point now) const;                     // lock held
+  WakeUp NextWakeUp(bool outputBlocked, Clock::time_point now) const;  // lock held
+  void AfterTimedWait(const WakeUp& wakeUp);
+  void ScheduleAnswer(Answer answer);
   void SendNow(std::vector<std::uint8_t> bytes);
   void Wake() const;
   void IdleBriefly() const;
@@ -91,11 +112,13 @@ class PtySimulator {
   mutable std::mutex mu_;   // everything below
   mutable std::condition_variable logChanged_;
   Programmer programmer_;
+  WakePacer pacer_;  // serving thread only
   SendQueue queue_;
   PtyPort port_;
   std::string lastPath_;
   std::string linkPath_;
   bool stopRequested_ = false;
+  bool hung_ = false;
   std::function<void(const LoggedCommand&)> observer_;
   std::vector<LoggedCommand> toObserve_;
 

@@ -1,8 +1,6 @@
 // Standard and Series90 Microwire parts, driven with host-style frames.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "part_bench.h"
 #include "sim/part_table.h"
 
@@ -21,6 +19,7 @@ std::uint16_t WriteWord(int n, unsigned a) { return static_cast<std::uint16_t>((
 std::uint16_t Ewen(int n) { return static_cast<std::uint16_t>((0b100U << n) | (0b11U << (n - 2))); }
 std::uint16_t Ewds(int n) { return static_cast<std::uint16_t>(0b100U << n); }
 std::uint16_t Eral(int n) { return static_cast<std::uint16_t>((0b100U << n) | (0b10U << (n - 2))); }
+std::uint16_t Wral(int n) { return static_cast<std::uint16_t>((0b100U << n) | (0b01U << (n - 2))); }
 Bytes Split(std::uint16_t w) { return {static_cast<std::uint8_t>(w >> 8), static_cast<std::uint8_t>(w)}; }
 
 class Microwire {
@@ -125,18 +124,30 @@ TEST(MicrowirePart, ReadRunsOnAndWrapsAtTheEnd) {
   EXPECT_EQ(mw.Read(14, 10), expected);
 }
 
-// Larger library blocks put several units into one WRITE_DONE.
-TEST(MicrowirePart, SeveralUnitsInOneWriteLandConsecutively) {
+// As on the chip, a WRITE or WRAL takes one unit; data clocked after it is ignored.
+TEST(MicrowirePart, AWriteStoresOneUnitAndIgnoresTheRest) {
   PartBench bench("93C56");
+  const Bytes before = RandomBytes(256, 5);
+  bench.Fill(before);
   bench.SetUp(kFamilyMicrowire, kVariantStandard, kOrgWord);
-  Microwire mw(bench, 8);
-  const Bytes block = RandomBytes(16, 5);
-  mw.Command(Ewen(8));
-  mw.Write(0x7C, block);  // words 0x7C..0x7F, then wraps to words 0..3
-  Bytes expected = test::Filled(256, 0xFF);
-  std::copy(block.begin(), block.begin() + 8, expected.begin() + 0xF8);
-  std::copy(block.begin() + 8, block.end(), expected.begin());
+  Microwire word(bench, 8);
+  word.Command(Ewen(8));
+  word.Write(0x7F, {0x12, 0x34, 0x56, 0x78});  // a second unit would wrap to word 0
+  Bytes expected = before;
+  expected[0xFE] = 0x12;
+  expected[0xFF] = 0x34;
   EXPECT_EQ(bench.Contents(), expected);
+  bench.Send(WR_GPIO, {0x00});
+  Microwire byte(bench, 9);
+  byte.Write(0x10, {0x9A, 0xBC});
+  expected[0x10] = 0x9A;
+  EXPECT_EQ(bench.Contents(), expected);
+  Bytes wral = Split(Wral(9));
+  wral.insert(wral.end(), {0x5A, 0xA5});
+  bench.Ctrl(kCtrlChipSelectHigh);
+  bench.Done(wral);
+  bench.Ctrl(kCtrlChipSelectLow);
+  EXPECT_EQ(bench.Contents(), test::Filled(256, 0x5A));
 }
 
 TEST(MicrowirePart, WritesNeedTheEnableLatch) {

@@ -5,12 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "sim/frame_codec.h"
 #include "sim/protocol.h"
 
 namespace qmx::sim {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+using std::chrono::microseconds;
 
 Bytes Feed(Programmer& p, const Bytes& in) {
   Bytes out;
@@ -48,7 +51,8 @@ TEST(Programmer, NameWithoutTerminatorAndLaterChanges) {
 
 TEST(Programmer, FrequencyIsEchoedAsLastSet) {
   Programmer p;
-  EXPECT_EQ(Feed(p, {0x0F, 0x0F, 0x04}), (Bytes{0x0F, 0x87, 0x00, 0x00, 0x00, 0x04}));
+  // Before any SET_FREQ the firmware runs its bus at 100 kHz and says so.
+  EXPECT_EQ(Feed(p, {0x0F, 0x0F, 0x04}), (Bytes{0x0F, 0x87, 0x64, 0x00, 0x01, 0x04}));
   EXPECT_TRUE(Feed(p, {0x0F, 0x0E, 0x90, 0x01, 0x01, 0x04}).empty());
   // The command code 15 itself is 0x0F and travels escaped.
   EXPECT_EQ(Feed(p, {0x0F, 0x05, 0x0F, 0x04}), (Bytes{0x0F, 0x87, 0x90, 0x01, 0x01, 0x04}));
@@ -73,7 +77,7 @@ TEST(Programmer, MissingArgumentsChangeNothingButTheError) {
   Feed(p, {0x0F, 0x03, 0x01, 0x00, 0x04});  // SET_MODE with two of three bytes
   Feed(p, {0x0F, 0x0E, 0x90, 0x01, 0x04});
   EXPECT_FALSE(p.State().modeSet);
-  EXPECT_EQ(p.State().freqLow, 0);
+  EXPECT_EQ(p.State().freqLow, 0x64);
   EXPECT_EQ(p.State().lastError, INVALID_CMD_ERROR);
   Feed(p, {0x0F, 0x15, 0x04});
   EXPECT_TRUE(Feed(p, {0x0F, 0x0B, 0x04}).empty());  // READ_DATA without a count
@@ -245,6 +249,66 @@ TEST(Programmer, DeviceErrorIsLatched) {
   EXPECT_EQ(Feed(p, {0x0F, 0x15, 0x04}), (Bytes{0x0F, 0x86, 0x00, 0x05, NO_ACK_ERROR, 0x04}));
   Feed(p, {0x0F, 0x0D, 0x08, 0x04});  // a clean primitive leaves no error behind
   EXPECT_EQ(p.State().lastError, ERROR_NONE);
+}
+
+// Answers, with their due times, to commands that arrived together at `at`.
+std::vector<Answer> ArrivingAt(Programmer& p, Clock::time_point at, const std::vector<Bytes>& payloads) {
+  Bytes bytes;
+  for (const Bytes& payload : payloads) {
+    const Bytes frame = EncodeFrame(payload);
+    bytes.insert(bytes.end(), frame.begin(), frame.end());
+  }
+  std::vector<Answer> answers;
+  p.Receive(bytes, answers, at);
+  return answers;
+}
+
+// Real timing: 8 bits a byte on Microwire and SPI, 9 on I2C, a bit time per
+// line edge, at 100 kHz until SET_FREQ; a command starts when the one before
+// has ended, and its answer leaves 1 ms after it ends.
+TEST(ProgrammerTiming, RealTimingRunsCommandsInOrderAtTheSetClock) {
+  Options o;
+  o.timing = Timing::kReal;
+  Programmer p(o);
+  const Clock::time_point t0 = Clock::now();
+  std::vector<Answer> a = ArrivingAt(p, t0, {{READ_DATA, 10}});
+  ASSERT_EQ(a.size(), 1U);
+  EXPECT_EQ(a[0].due, t0 + microseconds(800 + 1000));
+  a = ArrivingAt(p, t0, {{SET_FREQ, 10, 0, 1}, {WRITE_DATA, 1, 2, 3, 4, 5}, {GET_FREQ}});
+  ASSERT_EQ(a.size(), 1U);
+  EXPECT_EQ(a[0].frame, (Bytes{0x0F, 0x87, 10, 0, 1, 0x04}));
+  EXPECT_EQ(a[0].due, t0 + microseconds(800 + 4000 + 1000));
+  EXPECT_EQ(p.BusClockHz(), 10000U);
+  // Much later: the firmware was idle. 0 Hz keeps 10 kHz; supply switching takes no bus time.
+  const Clock::time_point t1 = t0 + std::chrono::seconds(1);
+  a = ArrivingAt(p, t1, {{SET_MODE, kFamilyI2c, 0, 50}, {SET_FREQ, 0, 0, 0}, {DEV_CTRL, kCtrlI2cStart},
+                         {DEV_CTRL, kCtrlSupplyOn}, {READ_DATA, 0xFE}, {SET_FREQ, 2, 0, 2}, {READ_DATA, 2}});
+  ASSERT_EQ(a.size(), 2U);
+  EXPECT_EQ(a[0].due, t1 + microseconds(100 + 1800 + 1000));
+  EXPECT_EQ(a[1].due, t1 + microseconds(100 + 1800 + 9 + 1000));
+  EXPECT_EQ(p.Account().busTime, microseconds(800 + 4000 + 100 + 1800 + 9));
+  EXPECT_EQ(p.Account().answers, 4);
+  p.ResetAccount();
+  EXPECT_EQ(p.Account().busTime, microseconds(0));
+  EXPECT_EQ(p.Account().answers, 0);
+}
+
+TEST(ProgrammerTiming, InstantTimingTakesNoBusTimeAndLatencyCanBeSet) {
+  Options o;
+  Programmer instant(o);
+  const Clock::time_point t0 = Clock::now();
+  std::vector<Answer> a = ArrivingAt(instant, t0, {{READ_DATA, 0}, {GET_VERSION}});
+  ASSERT_EQ(a.size(), 2U);
+  EXPECT_EQ(a[1].due, t0);
+  EXPECT_EQ(instant.Account().busTime, microseconds(0));
+  EXPECT_EQ(instant.Account().answers, 2);
+  o.timing = Timing::kReal;
+  o.answerLatency = microseconds(0);
+  EXPECT_EQ(WriteCycle(o), microseconds(5000));
+  Programmer real(o);
+  a = ArrivingAt(real, t0, {{READ_DATA, 1}});
+  ASSERT_EQ(a.size(), 1U);
+  EXPECT_EQ(a[0].due, t0 + microseconds(80));
 }
 
 TEST(CommandName, NamesCodesAndFallsBackToHex) {

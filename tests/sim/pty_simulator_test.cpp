@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -17,6 +19,7 @@ namespace {
 
 using test::Bytes;
 using test::HostPort;
+using std::chrono::microseconds;
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
@@ -253,6 +256,117 @@ TEST(PtySimulatorOptions, LatencyDelaysEveryAnswer) {
   ASSERT_TRUE(host.Write(kGetVoltage));
   EXPECT_EQ(host.Read(4), (Bytes{0x0F, 0x8C, 53, 0x04}));
   EXPECT_GE(Clock::now() - sent, milliseconds(30));
+}
+
+// Writes from `offset` until the pty takes no more; returns the new offset.
+std::size_t WriteUntilFull(int fd, const Bytes& bytes, std::size_t offset) {
+  while (offset < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + offset, bytes.size() - offset);
+    if (n <= 0) break;
+    offset += static_cast<std::size_t>(n);
+  }
+  return offset;
+}
+
+TEST_F(PtySimulatorTest, HungFirmwareStallsTheHostAndResumeCarriesTheQueueOut) {
+  sim.Hang();
+  std::vector<Bytes> payloads = {{GET_VOLTAGE}};
+  for (int i = 0; i < 20000; ++i) payloads.push_back({WR_GPIO, static_cast<std::uint8_t>(i)});
+  payloads.push_back({GET_NAME});
+  const Bytes stream = Frames(payloads);
+  std::size_t sent = WriteUntilFull(host->Fd(), stream, 0);
+  EXPECT_LT(sent, stream.size());  // nobody drains the pty
+  EXPECT_GT(sent, 1000U);
+  EXPECT_TRUE(host->Read(1, milliseconds(30)).empty());
+  EXPECT_TRUE(sim.Log().empty());
+  EXPECT_TRUE(sim.Hung());
+  sim.Resume();
+  while (sent < stream.size()) {
+    pollfd p{host->Fd(), POLLOUT, 0};
+    ASSERT_EQ(poll(&p, 1, 1000), 1) << "the resumed programmer takes nothing";
+    sent = WriteUntilFull(host->Fd(), stream, sent);
+  }
+  EXPECT_EQ(host->Read(kVoltageAnswer.size()), kVoltageAnswer);
+  EXPECT_EQ(host->Read(kNameAnswer.size()), kNameAnswer);
+  const std::vector<LoggedCommand> log = sim.Log();
+  ASSERT_EQ(log.size(), payloads.size());
+  const auto outOfOrder = std::mismatch(log.begin(), log.end(), payloads.begin(), [](const auto& c, const Bytes& p) {
+    return c.code == p[0] && c.args == Bytes(p.begin() + 1, p.end());
+  });
+  EXPECT_EQ(outOfOrder.first, log.end()) << "first difference at " << outOfOrder.first - log.begin();
+}
+
+Options RealTiming() {
+  Options o;
+  o.timing = Timing::kReal;
+  return o;
+}
+
+// Seen from the host only lower bounds are safe: a loaded machine is always later.
+TEST(PtySimulatorRealTiming, AnswersComeNoEarlierThanTheBusTimeAtTheSetClock) {
+  PtySimulator sim(RealTiming());
+  ASSERT_TRUE(sim.Start());
+  HostPort host(sim.PortPath());
+  const auto sent = Clock::now();
+  ASSERT_TRUE(host.Write(Frames({{SET_FREQ, 10, 0, 1}, {READ_DATA, 100}, {GET_FREQ}})));
+  const auto chunks = host.ReadChunks(103 + 6, milliseconds(2000));
+  Bytes all;
+  for (const auto& c : chunks) all = Concat(all, c.bytes);
+  ASSERT_EQ(all.size(), 103U + 6U);
+  EXPECT_EQ(Bytes(all.end() - 6, all.end()), (Bytes{0x0F, 0x87, 10, 0, 1, 0x04}));
+  // 100 bytes of 8 bits at 10 kHz, then the answer latency.
+  EXPECT_GE(chunks.front().at - sent, milliseconds(81));
+  const TimingAccount account = sim.Account();
+  EXPECT_EQ(account.busTime, milliseconds(80));
+  EXPECT_EQ(account.answers, 2);
+}
+
+TEST(PtySimulatorRealTiming, QueryAfterWritesWaitsForEveryWriteCycle) {
+  PtySimulator sim(RealTiming());
+  ASSERT_TRUE(sim.InsertPart("25C020"));
+  ASSERT_TRUE(sim.Start());
+  HostPort host(sim.PortPath());
+  std::vector<Bytes> commands = {{SET_MODE, kFamilySpi, 0, 50}, {SET_FREQ, 2, 0, 2}, {DEV_CTRL, kCtrlSupplyOn}};
+  constexpr std::uint8_t kWrites = 4;
+  for (std::uint8_t i = 0; i < kWrites; ++i) {
+    commands.insert(commands.end(), {{DEV_CTRL, kCtrlChipSelectLow}, {WRITE_DATA, 0x06},
+                                     {DEV_CTRL, kCtrlChipSelectHigh}, {DEV_CTRL, kCtrlChipSelectLow},
+                                     {WRITE_DONE, 0x02, static_cast<std::uint8_t>(0x10 * i), i},
+                                     {DEV_CTRL, kCtrlChipSelectHigh}});
+  }
+  commands.push_back({GET_VERSION});
+  const auto sent = Clock::now();
+  ASSERT_TRUE(host.Write(Frames(commands)));
+  EXPECT_EQ(host.Read(5, milliseconds(2000)), (Bytes{0x0F, 0x80, 0x01, 0x00, 0x04}));
+  EXPECT_GE(Clock::now() - sent, milliseconds(kWrites * 5 + 1));
+  EXPECT_EQ(sim.Account().writeCycles, milliseconds(kWrites * 5));
+  for (std::uint8_t i = 0; i < kWrites; ++i) EXPECT_EQ(sim.PartContents()[0x10 * i], i);
+}
+
+// The simulator keeps to its model: N round trips take N x (latency + bus
+// time) and a little more; the little more is printed, not asserted.
+TEST(PtySimulatorRealTiming, RoundTripsTakeTheModelledTime) {
+  PtySimulator sim(RealTiming());
+  ASSERT_TRUE(sim.Start());
+  HostPort host(sim.PortPath());
+  ASSERT_TRUE(host.Write(Frames({{SET_FREQ, 1, 0, 2}})));
+  constexpr int kTrips = 200;
+  const Bytes read16 = Frames({{READ_DATA, 16}});
+  const auto start = Clock::now();
+  for (int i = 0; i < kTrips; ++i) {
+    ASSERT_TRUE(host.Write(read16));
+    ASSERT_EQ(host.Read(19).size(), 19U);
+  }
+  const auto elapsed = Clock::now() - start;
+  const TimingAccount account = sim.Account();
+  ASSERT_EQ(account.answers, kTrips);
+  EXPECT_EQ(account.busTime, microseconds(128) * kTrips);
+  const auto floor = account.answers * milliseconds(1) + account.busTime + account.writeCycles;
+  EXPECT_GE(elapsed, floor);
+  std::printf("%d round trips: modelled %.2f ms, took %.2f ms (%+.1f%%)\n", kTrips,
+              std::chrono::duration<double, std::milli>(floor).count(),
+              std::chrono::duration<double, std::milli>(elapsed).count(),
+              100.0 * (std::chrono::duration<double>(elapsed) / std::chrono::duration<double>(floor) - 1));
 }
 
 }  // namespace

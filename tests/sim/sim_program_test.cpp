@@ -241,6 +241,27 @@ TEST(SimProgram, PartsAreSwappedAndRemovedFromStandardInput) {
   EXPECT_TRUE(CheckDeviceBecomes(second, {0x0F, 0x85, 0x00, 0x01, 0x04}));
 }
 
+// Real timing shows in the bus time; a hung programmer leaves a query
+// unanswered until it resumes.
+TEST(SimProgram, RealTimingAndHungFirmwareFromStandardInput) {
+  SimProgram prog({"--timing", "real"});
+  HostPort host(prog.ReadLine(milliseconds(2000)));
+  const auto sent = std::chrono::steady_clock::now();
+  ASSERT_TRUE(host.Write(Frames({{SET_FREQ, 10, 0, 1}, {READ_DATA, 50}})));
+  EXPECT_EQ(host.Read(53).size(), 53U);
+  EXPECT_GE(std::chrono::steady_clock::now() - sent, milliseconds(41));  // 400 bits at 10 kHz, 1 ms latency
+  prog.Say("hang\n");
+  // Standard input and the port are served apart: ask until a query goes unanswered.
+  bool hung = false;
+  for (int i = 0; i < 40 && !hung; ++i) {
+    ASSERT_TRUE(host.Write(Frames({{GET_VOLTAGE}})));
+    hung = host.Read(4, milliseconds(50)).empty();
+  }
+  ASSERT_TRUE(hung);
+  prog.Say("resume\n");
+  EXPECT_EQ(host.Read(4), (Bytes{0x0F, 0x8C, 79, 0x04}));
+}
+
 TEST(SimProgram, UnknownPartOrOversizedFileIsAUsageError) {
   const auto big = TempPath("qmx-sim-big");
   WriteFile(big, Bytes(129, 0x3C));
@@ -256,7 +277,8 @@ TEST(SimProgram, UnknownPartOrOversizedFileIsAUsageError) {
 
 TEST(SimProgram, InvalidArgumentsExitWithUsage) {
   for (std::vector<std::string> bad : {std::vector<std::string>{"--vcc-reading", "300"},
-                                       {"--firmware", "1"}, {"--model"}, {"--bogus"}, {"--latency-us", "-1"}}) {
+                                       {"--firmware", "1"}, {"--model"}, {"--bogus"}, {"--latency-us", "-1"},
+                                       {"--timing", "bogus"}, {"--timing"}}) {
     SimProgram prog(bad);
     EXPECT_EQ(prog.WaitExit(milliseconds(1000)), 2) << bad[0];
   }
