@@ -46,6 +46,7 @@ void PaceAccount::OnSent(const std::uint8_t* payload, int length) {
         if (hz > 0) clockHz_ = hz;
       }
       break;
+    case DEV_CTRL: cost += kNsPerSecond / clockHz_; break;  // a line edge: about one bit time
     case WRITE_DATA: cost += ByteTimeNs(length - 1); break;
     case WRITE_DONE: cost += ByteTimeNs(length - 1) + writeTimeMs_ * kNsPerMs; break;
     case READ_DATA:

@@ -49,9 +49,14 @@ class CliTest : public ::testing::Test {
     if (sim) sim->Stop();
     fs::remove_all(dir);
   }
-  void StartSim(const std::string& model) {
+  void StartSim(const std::string& model, qmx::sim::Timing timing = qmx::sim::Timing::kInstant) {
     if (sim) sim->Stop();
-    sim = std::make_unique<qmx::sim::PtySimulator>(qmx::sim::Options{});
+    qmx::sim::Options options;
+    options.timing = timing;
+    // Against real timing the tool itself must wait for the programmer: the
+    // part is looked at the moment the tool has exited.
+    settleAfterRun = timing == qmx::sim::Timing::kInstant;
+    sim = std::make_unique<qmx::sim::PtySimulator>(options);
     ASSERT_TRUE(sim->Start());
     sim->SetModel(model);
     link = (dir / "port").string();
@@ -66,7 +71,9 @@ class CliTest : public ::testing::Test {
                                 err.string() + "' </dev/null";
     const int status = std::system(command.c_str());
     // The program's last frames may still sit in the pseudo-terminal.
-    EXPECT_TRUE(sim->WaitIdle(std::chrono::seconds(20)));
+    if (settleAfterRun) {
+      EXPECT_TRUE(sim->WaitIdle(std::chrono::seconds(20)));
+    }
     Result r;
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     r.out = Slurp(out);
@@ -103,6 +110,7 @@ class CliTest : public ::testing::Test {
   fs::path dir;
   std::string link;
   std::unique_ptr<qmx::sim::PtySimulator> sim;
+  bool settleAfterRun = true;
 };
 
 #define EXPECT_RUN(result, expectedCode) \
@@ -112,6 +120,7 @@ struct PartCase {
   const char* part;
   const char* org;  // extra arguments
   const char* model;
+  qmx::sim::Timing timing = qmx::sim::Timing::kInstant;
 };
 
 class CliEveryFamily : public CliTest, public ::testing::WithParamInterface<PartCase> {};
@@ -119,7 +128,7 @@ class CliEveryFamily : public CliTest, public ::testing::WithParamInterface<Part
 // The whole bench cycle per family: program from HEX, read back, verify,
 // catch a changed byte, checksum, erase, blank check.
 TEST_P(CliEveryFamily, ProgramReadVerifyEraseBlank) {
-  StartSim(GetParam().model);
+  StartSim(GetParam().model, GetParam().timing);
   ASSERT_TRUE(sim->InsertPart(GetParam().part));
   const std::string part = std::string(GetParam().part) + " " + GetParam().org;
   const std::size_t size = Contents().size();
@@ -178,6 +187,16 @@ INSTANTIATE_TEST_SUITE_P(Parts, CliEveryFamily,
                                            PartCase{"9016", "", "QMX-71C"}, PartCase{"24C02", "", "QMX-71A"},
                                            PartCase{"24C64", "--page-size 32", "QMX-71C"}, PartCase{"25C040", "", "QMX-71B"},
                                            PartCase{"25C640", "", "QMX-71C"}),
+                         CaseName);
+constexpr auto kReal = qmx::sim::Timing::kReal;
+// Datasheet timing: a small part of each kind, and the largest I2C part with
+// its real pages end to end.
+INSTANTIATE_TEST_SUITE_P(RealTiming, CliEveryFamily,
+                         ::testing::Values(PartCase{"93C46", "", "QMX-71A", kReal},
+                                           PartCase{"9010", "", "QMX-71C", kReal},
+                                           PartCase{"24C02", "--page-size 8", "QMX-71A", kReal},
+                                           PartCase{"25C010", "--page-size 16", "QMX-71B", kReal},
+                                           PartCase{"24C64", "--page-size 32", "QMX-71C", kReal}),
                          CaseName);
 
 TEST_F(CliTest, PartsListsEveryFamilyWithSizesAndNumbers) {

@@ -1,5 +1,6 @@
 // Memory exports through the library by device number, asserted on the part.
 #include <numeric>
+#include <thread>
 #include <tuple>
 
 #include "tests/library/library_fixture.h"
@@ -12,12 +13,19 @@ struct PartCase {
   int family;
   int variant;
   int device;
+  bool realTiming = false;
+  int page = 0;  // write block size
 };
 
 class QmxMemoryTest : public QmxLibraryTest, public ::testing::WithParamInterface<PartCase> {
  protected:
   void SetUp() override {
     QmxLibraryTest::SetUp();
+    if (GetParam().realTiming) {
+      qmx::sim::Options options;
+      options.timing = qmx::sim::Timing::kReal;
+      StartSim(options);
+    }
     sim->SetModel("QMX-71C");
     ASSERT_TRUE(sim->InsertPart(GetParam().part));
     ASSERT_EQ(QmxOpen(GetParam().family, GetParam().variant, 50, 0), 1);
@@ -30,8 +38,10 @@ class QmxMemoryTest : public QmxLibraryTest, public ::testing::WithParamInterfac
 TEST_P(QmxMemoryTest, RangesRoundTripThroughThePart) {
   const int dev = GetParam().device;
   const Bytes pattern = RandomBytes(static_cast<std::size_t>(size), 40u + static_cast<unsigned>(dev));
-  ASSERT_EQ(QmxWrite(dev, 0, pattern.data(), size, 0), 1);
-  Synced();
+  ASSERT_EQ(QmxWrite(dev, 0, pattern.data(), size, GetParam().page), 1);
+  // The write returned as soon as its pages were streamed; the next export
+  // that waits gives the programmer the time they take.
+  ASSERT_EQ(QmxCompare(dev, 0, pattern.data(), size, 128), 1);
   ASSERT_EQ(sim->PartContents(), pattern);
 
   // Whole-part passes use 128-byte blocks: a default of one byte per round
@@ -63,10 +73,14 @@ TEST_P(QmxMemoryTest, RangesRoundTripThroughThePart) {
   EXPECT_EQ(QmxCompare(dev, 0, changed.data(), size, 128), 0);
   EXPECT_EQ(QmxBlankChk(dev, 0, nullptr, size, 128), 0);
 
-  ASSERT_EQ(QmxErase(dev, 0, nullptr, size, 0), 1);
-  Synced();  // the pseudo-terminal's backlog, as after the write above
+  ASSERT_EQ(QmxErase(dev, 0, nullptr, size, GetParam().page), 1);
   EXPECT_EQ(QmxBlankChk(dev, 0, nullptr, size, 128), 1);
   EXPECT_EQ(sim->PartContents(), Bytes(static_cast<std::size_t>(size), 0xFF));
+
+  // A host that closes right behind a write still gets every page written.
+  ASSERT_EQ(QmxWrite(dev, 0, pattern.data(), size, GetParam().page), 1);
+  QmxClose();
+  EXPECT_EQ(sim->PartContents(), pattern);
 }
 
 TEST_P(QmxMemoryTest, BadArgumentsAreRefusedWithoutSending) {
@@ -94,6 +108,14 @@ INSTANTIATE_TEST_SUITE_P(Parts, QmxMemoryTest,
                          ::testing::Values(PartCase{"93C46", 0, 0, 1}, PartCase{"93C46", 0, 0, 101},
                                            PartCase{"9016", 0, 1, 204}, PartCase{"24C64", 1, 0, 7},
                                            PartCase{"25C640", 2, 0, 6}),
+                         CaseName);
+// Datasheet timing: small parts of each kind, and the largest SPI part with
+// its real 32-byte pages.
+INSTANTIATE_TEST_SUITE_P(RealTiming, QmxMemoryTest,
+                         ::testing::Values(PartCase{"93C46", 0, 0, 1, true}, PartCase{"93C46", 0, 0, 101, true},
+                                           PartCase{"9010", 0, 1, 200, true}, PartCase{"24C02", 1, 0, 2, true, 8},
+                                           PartCase{"25C010", 2, 0, 0, true, 16},
+                                           PartCase{"25C640", 2, 0, 6, true, 32}),
                          CaseName);
 
 TEST_F(QmxLibraryTest, WordOrganisedReadUsesTwoByteBlocks) {
@@ -222,6 +244,37 @@ TEST_F(QmxLibraryTest, DefaultWriteBlockIsOneByteAndLargeBlocksAreClamped) {
   EXPECT_EQ(writes.size(), 16u);
   const Bytes contents = sim->PartContents();
   EXPECT_EQ(Bytes(contents.begin(), contents.begin() + 512), pattern);
+}
+
+// Firmware that stops taking bytes during a long erase: the export fails
+// within the write time-out instead of feeding batch after batch into a
+// stalled port, and an open after the programmer recovers reconnects.
+TEST_F(QmxLibraryTest, HungProgrammerFailsTheWriteWithinTheWriteTimeout) {
+  qmx::sim::Options options;
+  options.timing = qmx::sim::Timing::kReal;
+  StartSim(options);
+  ASSERT_TRUE(sim->InsertPart("24C64"));
+  ASSERT_EQ(QmxOpen(1, 0, 10, 0), 1);
+  std::thread hang([this] {
+    sim->WaitForLog(200, 10s);
+    sim->Hang();
+  });
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(QmxErase(7, 0, nullptr, 8192, 1), 0);
+  const auto took = std::chrono::steady_clock::now() - t0;
+  hang.join();
+  EXPECT_LT(took, 5s);
+  EXPECT_EQ(QmxFrmVer(), 0);  // the connection is closed
+  // Recovered, the programmer first works through what it had taken.
+  sim->Resume();
+  bool reopened = false;
+  for (const auto until = std::chrono::steady_clock::now() + 10s; !reopened && std::chrono::steady_clock::now() < until;) {
+    reopened = QmxOpen(1, 0, 10, 0) == 1;
+    if (!reopened) QmxClose();
+  }
+  ASSERT_TRUE(reopened);
+  EXPECT_NE(QmxFrmVer(), 0);
+  for (const auto& c : CommandsOf(sim->Log(), qmx::sim::WRITE_DONE)) EXPECT_LE(c.args.size(), 1u);
 }
 
 }  // namespace

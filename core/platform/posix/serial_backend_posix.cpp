@@ -29,6 +29,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr int kWriteRecheckMs = 20;
+
 int RemainingMs(Clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
@@ -216,7 +218,9 @@ class PosixSerialBackend final : public SerialBackend {
         const int left = RemainingMs(deadline);
         if (left == 0) break;
         pollfd fds[2] = {{fd, static_cast<short>(writing ? POLLOUT : POLLIN), 0}, {abort_.Fd(), POLLIN, 0}};
-        const int r = ::poll(fds, 2, left);
+        // A pseudo-terminal frees room without waking its writer: look again
+        // every few milliseconds rather than sleep out the whole time-out.
+        const int r = ::poll(fds, 2, writing ? std::min(left, kWriteRecheckMs) : left);
         if (r < 0 && errno != EINTR) return done > 0 ? done : -1;
         if (fds[1].revents != 0) return done > 0 ? done : -1;
         if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (fds[0].revents & POLLIN) == 0) {
