@@ -14,7 +14,10 @@ bash scripts/build.sh default
 bin=build/default
 link="$(mktemp -u /tmp/qmx71-demo-XXXXXX)"
 out="$(mktemp)"
-"$bin/sim/qmx71-sim" --model "${QMX71_DEMO_MODEL:-QMX-71C}" --part 24C64 --link "$link" </dev/null >"$out" &
+# Real timing: the programmer takes the time a real one does (USB latency,
+# bus time, a write cycle per page).
+"$bin/sim/qmx71-sim" --model "${QMX71_DEMO_MODEL:-QMX-71C}" --part 24C64 --timing real --link "$link" \
+  </dev/null >"$out" &
 sim=$!
 trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; rm -f "$out"' EXIT
 
