@@ -519,8 +519,9 @@ void TMainUnit::ConnectTimerTimer() {
   // The device lists are read afresh on every tick: the system lists only
   // present devices, so a programmer plugged in after the start is found too.
   const std::string port = DiscoverProgrammerPort(*discovery_);
+  if (port.empty()) retry_.Forget();  // a replugged programmer is tried at once
   if (!link_.IsOpen()) {
-    if (!port.empty()) ConnectDevice();
+    if (!port.empty() && retry_.MayTry(port)) ConnectDevice();
     return;
   }
   if (port.empty()) {
@@ -533,15 +534,23 @@ void TMainUnit::ConnectTimerTimer() {
 }
 
 bool TMainUnit::ConnectDevice() {
-  UpdateCounters(-1);
   const std::string port = DiscoverProgrammerPort(*discovery_);
   if (port.empty()) return false;
-  if (!link_.OpenPort(port)) return false;
-  const std::optional<std::string> name = link_.QueryName();
+  std::optional<std::string> name;
+  {
+    HandshakeWrites shortWrites(link_.Channel());
+    if (!link_.OpenPort(port)) return false;
+    name = link_.QueryName();
+    if (!name) DisconnectDevice();  // its drain, too, waits no longer than a handshake write
+  }
   if (!name) {
-    DisconnectDevice();
+    retry_.Failed(port);
     return false;
   }
+  retry_.Forget();
+  // Only a new connection starts new counts: a failed try leaves the last
+  // sequence's failure on show.
+  UpdateCounters(-1);
   statusPanels_[0]->setText(QString::fromStdString(*name));
   SetModelFamilies(ModelFromNameForProgram(*name));
   SetControlsEnabled(true);

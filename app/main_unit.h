@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "app/connect_retry.h"
 #include "core/discovery/port_discovery.h"
 #include "core/link/connection.h"
 #include "core/memory/memory_ops.h"
@@ -146,6 +147,7 @@ class TMainUnit : public QMainWindow {
   Connection link_;
   std::unique_ptr<DeviceListProvider> provider_;
   std::unique_ptr<PortDiscovery> discovery_;
+  ConnectRetry retry_;
   MemoryImage image_;
   BitReversal reverse_;
   bool controlsEnabled_ = false;

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cstdlib>
@@ -24,8 +25,25 @@ class GuiFixture : public QObject {
   std::unique_ptr<QTemporaryDir> dir_;
   std::unique_ptr<qmx::sim::PtySimulator> sim_;
   QString link_;
+  // The simulator's pace for the next StartSim: instant, or a programmer's
+  // own (answer latency, bus time at the set clock, write cycles).
+  qmx::sim::Timing timing_ = qmx::sim::Timing::kInstant;
+
+  // A `real` column in a test's table runs its row against either pace.
+  static void AddTimingColumn() { QTest::addColumn<bool>("real"); }
+  static void TimingRows() {
+    AddTimingColumn();
+    QTest::newRow("instant") << false;
+    QTest::newRow("paced") << true;
+  }
+  void FetchTiming() {
+    QFETCH(bool, real);
+    timing_ = real ? qmx::sim::Timing::kReal : qmx::sim::Timing::kInstant;
+  }
+  bool RealTiming() const { return timing_ == qmx::sim::Timing::kReal; }
 
   void SetUpFixture() {
+    timing_ = qmx::sim::Timing::kInstant;
     dir_ = std::make_unique<QTemporaryDir>();
     QVERIFY(dir_->isValid());
     link_ = dir_->filePath("port");
@@ -42,7 +60,9 @@ class GuiFixture : public QObject {
 
   void StartSim(const std::string& model, std::uint8_t vcc = 79) {
     if (sim_) sim_->Stop();
-    sim_ = std::make_unique<qmx::sim::PtySimulator>(qmx::sim::Options{});
+    qmx::sim::Options options;
+    options.timing = timing_;
+    sim_ = std::make_unique<qmx::sim::PtySimulator>(options);
     QVERIFY(sim_->Start());
     sim_->SetModel(model);
     sim_->SetVccReading(vcc);
@@ -53,9 +73,12 @@ class GuiFixture : public QObject {
     qmx::app::AppOptions options;
     options.settingsPath = SettingsPath().toStdString();
     auto w = std::make_unique<qmx::app::TMainUnit>(options);
-    // Whole-part passes here are hundreds of round trips; on a loaded machine
+    // An instant simulator answers whenever its thread gets the processor:
+    // whole-part passes are hundreds of round trips, and on a loaded machine
     // one late answer should not fail a test about what the window shows.
-    w->Link().SetAnswerWindowMs(1000);
+    // Against a paced programmer the window stays the real one: those runs
+    // are there to show that the waits cover the programmer's own work.
+    if (!RealTiming()) w->Link().SetAnswerWindowMs(1000);
     w->show();
     return w;
   }
@@ -65,6 +88,21 @@ class GuiFixture : public QObject {
     t.start();
     while (!w.Connected() && t.elapsed() < ms) QTest::qWait(20);
     return w.Connected();
+  }
+
+  // Until the window's operation has ended and its last queued log lines are in.
+  static bool WaitOperation(qmx::app::TMainUnit& w, int ms = 20000) {
+    QElapsedTimer t;
+    t.start();
+    while (w.OperationRunning() && t.elapsed() < ms) QTest::qWait(10);
+    QTest::qWait(20);
+    return !w.OperationRunning();
+  }
+
+  // The Program counters as "executed/succeeded/failed".
+  static QString CounterText(const qmx::app::TMainUnit& w) {
+    return w.findChild<QLabel*>("exeCntLbl")->text() + "/" + w.findChild<QLabel*>("OkCntLbl")->text() + "/" +
+           w.findChild<QLabel*>("ErrCntLbl")->text();
   }
 
   static QStringList Items(const QComboBox* box) {

@@ -1,6 +1,6 @@
 // The main window against the simulated programmer on a pseudo-terminal:
 // start state, connecting by itself, model and families, supply, unplug and
-// replug, LED test, extended panels and the settings file.
+// replug, a hung programmer, LED test, extended panels and the settings file.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -15,8 +15,12 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 
 #include "app/about_unit.h"
 #include "app/main_unit.h"
@@ -137,6 +141,66 @@ class MainUnitTest : public GuiFixture {
     QVERIFY(sim_->Replug());
     QVERIFY(WaitConnected(*w));
     QCOMPARE(w->findChild<QComboBox*>("cbType")->count(), 2);
+  }
+
+  void hungProgrammerEndsTheSequenceAndIsFoundAgainAfterResume() {
+    timing_ = qmx::sim::Timing::kReal;
+    StartSim("QMX-71C");
+    QVERIFY(sim_->InsertPart("24C64"));
+    auto w = Window();
+    QVERIFY(WaitConnected(*w));
+    w->findChild<QComboBox*>("cbType")->setCurrentIndex(1);
+    w->cbTypeChange();
+    w->findChild<QComboBox*>("cbDevice")->setCurrentIndex(7);  // 8192 one-byte pages: far more than the pty holds
+    w->cbDeviceChange();
+    w->findChild<QCheckBox*>("chVppOut")->setChecked(true);
+    sim_->ClearLog();
+    QElapsedTimer clock;
+    clock.start();
+    std::atomic<qint64> hungAt{-1};
+    std::thread hang([&] {
+      if (!sim_->WaitForLog(200, std::chrono::seconds(10))) return;  // well into the erase pass
+      sim_->Hang();
+      hungAt = clock.elapsed();
+    });
+    w->ProgBtnClick();
+    const bool ended = WaitOperation(*w, 15000);
+    const qint64 endedAt = clock.elapsed();
+    hang.join();
+    QVERIFY(ended && hungAt >= 0);
+    QVERIFY2(endedAt - hungAt < 6000, qPrintable(QString::number(endedAt - hungAt)));  // a 3 s write time-out
+    QCOMPARE(w->LogLines().back(), QString("エラーが発生しました。"));
+    QCOMPARE(CounterText(*w), QString("1/0/1"));
+    QVERIFY(!w->Connected());
+    QVERIFY(!w->ControlsEnabled());
+    QCOMPARE(w->findChild<QComboBox*>("cbType")->count(), 0);
+    QVERIFY(w->StatusText(0).isEmpty());
+
+    // Plugged but hung: the poll's tries hold the window thread only briefly
+    // and not on every tick, connect to nothing, and leave the failure's
+    // counts on show.
+    qint64 longest = 0, stalled = 0;
+    QElapsedTimer gap;
+    gap.start();
+    QTimer beat;
+    connect(&beat, &QTimer::timeout, [&] {
+      const qint64 g = gap.restart();
+      longest = std::max(longest, g);
+      if (g > 100) stalled += g;
+    });
+    beat.start(10);
+    QTest::qWait(3500);
+    beat.stop();
+    QVERIFY2(longest < 800 && stalled < 1000, qPrintable(QString("%1 %2").arg(longest).arg(stalled)));
+    QVERIFY(!w->Connected());
+    QCOMPARE(CounterText(*w), QString("1/0/1"));
+
+    // Resumed, it first works off what was queued, then answers again.
+    sim_->Resume();
+    QVERIFY(WaitConnected(*w, 8000));
+    QVERIFY(w->ControlsEnabled());
+    QCOMPARE(w->StatusText(0), QString("QMX-71C"));
+    QCOMPARE(CounterText(*w), QString("0/0/0"));  // a new connection counts anew
   }
 
   void unrecognisedModelListsTheEarlierFamilyAgain() {

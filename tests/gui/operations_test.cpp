@@ -80,18 +80,8 @@ class OperationsTest : public GuiFixture {
     w_->findChild<QCheckBox*>("chVppOut")->setChecked(true);
   }
 
-  bool WaitDone(int ms = 20000) {
-    QElapsedTimer t;
-    t.start();
-    while (w_->OperationRunning() && t.elapsed() < ms) QTest::qWait(10);
-    QTest::qWait(20);  // the last queued log lines
-    return !w_->OperationRunning();
-  }
-
-  QString Counters() const {
-    return w_->findChild<QLabel*>("exeCntLbl")->text() + "/" + w_->findChild<QLabel*>("OkCntLbl")->text() + "/" +
-           w_->findChild<QLabel*>("ErrCntLbl")->text();
-  }
+  bool WaitDone(int ms = 20000) { return WaitOperation(*w_, ms); }
+  QString Counters() const { return CounterText(*w_); }
 
   QString HexFile(const char* name, const std::vector<std::uint8_t>& bytes) {
     const QString path = dir_->filePath(name);
@@ -106,12 +96,31 @@ class OperationsTest : public GuiFixture {
     TearDownFixture();
   }
 
+  void programWithEraseLogsEveryStepAndCounts_data() {
+    QTest::addColumn<QString>("part");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("device");
+    QTest::addColumn<QString>("page");
+    AddTimingColumn();
+    QTest::newRow("24C02") << "24C02" << 1 << 2 << "1" << false;
+    // A 5 ms write cycle per page: each step, and the sequence, ends only
+    // once the programmer has carried out the last write.
+    QTest::newRow("24C02 paced") << "24C02" << 1 << 2 << "8" << true;
+    QTest::newRow("93C46 paced") << "93C46" << 0 << 1 << "1" << true;
+  }
   void programWithEraseLogsEveryStepAndCounts() {
-    Connect("QMX-71A", "24C02", 1, 2);
-    const auto data = Pattern(256, 1);
+    QFETCH(QString, part);
+    QFETCH(int, type);
+    QFETCH(int, device);
+    QFETCH(QString, page);
+    FetchTiming();
+    Connect("QMX-71A", part.toLocal8Bit().constData(), type, device);
+    w_->findChild<QLineEdit*>("edPageSize")->setText(page);
+    const std::size_t size = sim_->PartContents().size();
+    const auto data = Pattern(size, 1);
     QVERIFY(w_->LoadDataFile(HexFile("data.hex", data)));
     w_->mnLogClearClick();
-    QVERIFY(sim_->SetPartContents(std::vector<std::uint8_t>(256, 0x00)));
+    QVERIFY(sim_->SetPartContents(std::vector<std::uint8_t>(size, 0x00)));
     w_->ProgBtnClick();
     QVERIFY(w_->Busy());
     QVERIFY(!w_->findChild<QToolButton*>("ReadBtn")->isEnabled() ||
@@ -144,7 +153,9 @@ class OperationsTest : public GuiFixture {
     QCOMPARE(Counters(), QString("0/0/0"));
   }
 
+  void failingEraseWritesNothing_data() { TimingRows(); }
   void failingEraseWritesNothing() {
+    FetchTiming();
     Connect("QMX-71A", "93C46", 0, 1);
     sim_->RemovePart();
     Synced(*w_);
@@ -163,21 +174,28 @@ class OperationsTest : public GuiFixture {
     QCOMPARE(Of(sent, qmx::sim::CHK_DEVICE).size(), std::size_t{1});
   }
 
-  void readShowsTheDumpAndChecksumPerFamily_data() {
+  void singleOperationsReportPerFamily_data() {
     QTest::addColumn<QString>("part");
     QTest::addColumn<int>("type");
     QTest::addColumn<int>("device");
     QTest::addColumn<int>("layout");
-    QTest::newRow("93C46 words") << "93C46" << 0 << 1 << 2;
-    QTest::newRow("9016") << "9016" << 0 << 11 << 2;
-    QTest::newRow("24C64") << "24C64" << 1 << 7 << 0;
-    QTest::newRow("25C160") << "25C160" << 2 << 4 << 0;
+    QTest::addColumn<QString>("page");
+    AddTimingColumn();
+    QTest::newRow("93C46 words") << "93C46" << 0 << 1 << 2 << "1" << false;
+    QTest::newRow("9016") << "9016" << 0 << 11 << 2 << "1" << false;
+    QTest::newRow("24C64") << "24C64" << 1 << 7 << 0 << "32" << false;
+    QTest::newRow("25C160") << "25C160" << 2 << 4 << 0 << "16" << false;
+    QTest::newRow("93C46 paced") << "93C46" << 0 << 1 << 2 << "1" << true;
+    QTest::newRow("24C02 paced") << "24C02" << 1 << 2 << 0 << "8" << true;
+    QTest::newRow("25C010 paced") << "25C010" << 2 << 0 << 0 << "16" << true;
   }
-  void readShowsTheDumpAndChecksumPerFamily() {
+  void singleOperationsReportPerFamily() {
     QFETCH(QString, part);
     QFETCH(int, type);
     QFETCH(int, device);
     QFETCH(int, layout);
+    QFETCH(QString, page);
+    FetchTiming();
     Connect("QMX-71C", part.toLocal8Bit().constData(), type, device);
     const std::size_t size = sim_->PartContents().size();
     const auto data = Pattern(size, 3);
@@ -199,6 +217,24 @@ class OperationsTest : public GuiFixture {
     } else {
       QCOMPARE(first.left(10), QString::asprintf("00000:%02X%02X", data[0], data[1]));  // big-endian words
     }
+
+    // The other operations on the part just read. Each is judged on the part
+    // as it was left, with no sync first: an operation ends only once the
+    // programmer has carried out its last page.
+    w_->findChild<QLineEdit*>("edPageSize")->setText(page);
+    auto run = [&](void (TMainUnit::*click)()) {
+      (w_.get()->*click)();
+      if (!WaitDone()) return QString("(still running)");
+      const QStringList lines = w_->LogLines();
+      return lines.isEmpty() ? QString() : lines.back();
+    };
+    QCOMPARE(run(&TMainUnit::EraseBtnClick), QString("デバイス消去が完了しました。"));
+    QCOMPARE(sim_->PartContents(), std::vector<std::uint8_t>(size, 0xFF));
+    QCOMPARE(run(&TMainUnit::BlankChkBtnClick), QString("デバイスはブランクです。"));
+    QCOMPARE(run(&TMainUnit::WriteBtnClick), QString("書き込みが完了しました。"));  // the image read above
+    QCOMPARE(sim_->PartContents(), data);
+    QCOMPARE(run(&TMainUnit::CompareBtnClick), QString("データはバッファと同一です。"));
+    QCOMPARE(run(&TMainUnit::mnCheckSumClick), QString::asprintf("checksum=%04X", sum));
   }
 
   void compareAfterClearingTheBufferOnABlankPart() {
@@ -212,7 +248,9 @@ class OperationsTest : public GuiFixture {
     QCOMPARE(w_->LogLines().back(), QString("データはバッファと同一です。"));
   }
 
+  void pushSwitchStartsOneSequenceAndAPressDuringItIsDropped_data() { TimingRows(); }
   void pushSwitchStartsOneSequenceAndAPressDuringItIsDropped() {
+    FetchTiming();
     // A 93C66 in the socket while 93C46 is chosen: the set-up asks whether
     // to go on, and the sequence waits on that question.
     Connect("QMX-71A", "93C66", 0, 1, "93C46");
