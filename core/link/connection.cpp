@@ -59,6 +59,9 @@ void Connection::Disconnect() {
     WriteWhole(pending_.data(), static_cast<int>(pending_.size()));
     if (!cut_) DrainOutput();
   }
+  // What a programmer that stopped taking bytes has not taken yet is dropped:
+  // it must not write stale pages should it recover.
+  if (cut_) channel_.DiscardOutput();
   pending_.clear();
   channel_.Close();
   reader_.Stop();

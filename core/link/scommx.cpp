@@ -70,6 +70,7 @@ int SCommX::Read(std::uint8_t* buffer, int count) { return backend_->Read(buffer
 
 int SCommX::QueuedBytes() { return backend_->QueuedBytes(); }
 int SCommX::OutputQueued() { return backend_->OutputQueued(); }
+void SCommX::DiscardOutput() { backend_->DiscardOutput(); }
 ReceiveWait SCommX::WaitReceive(WakeEvent& stop, int* queued) { return backend_->WaitReceive(stop, queued); }
 bool SCommX::HungUp() const { return backend_->HungUp(); }
 

@@ -48,6 +48,7 @@ class SCommX {
   // For the reader thread: queued input and the wait for it.
   int QueuedBytes();
   int OutputQueued();
+  void DiscardOutput();
   ReceiveWait WaitReceive(WakeEvent& stop, int* queued);
   bool HungUp() const;
 

@@ -53,6 +53,9 @@ class SerialBackend {
   virtual int QueuedBytes() = 0;
   // Bytes written but not yet taken by the device (0 when unknown).
   virtual int OutputQueued() = 0;
+  // Drops what was written and not yet taken: commands for a programmer that
+  // stopped taking them must not run when it recovers.
+  virtual void DiscardOutput() {}
 
   // Sleeps until input is queued, the device hangs up, the channel closes,
   // or `stop` is signalled; with Readable, *queued holds the queued count.

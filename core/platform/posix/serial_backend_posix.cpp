@@ -140,6 +140,12 @@ class PosixSerialBackend final : public SerialBackend {
     return queued;
   }
 
+  void DiscardOutput() override {
+    std::shared_lock lock(mutex_);
+    const int fd = fd_.load();
+    if (fd >= 0) ::tcflush(fd, TCOFLUSH);
+  }
+
   ReceiveWait WaitReceive(WakeEvent& stop, int* queuedOut) override {
     *queuedOut = 0;
     if (aborting_) return ReceiveWait::Closed;
