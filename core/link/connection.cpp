@@ -38,6 +38,7 @@ bool Connection::OpenPort(const std::string& portName) {
   decoder_.Reset();
   pace_.Reset();
   expectMark_ = -1;
+  usualAnswer_ = std::chrono::microseconds(0);
   cut_ = false;
   if (!reader_.Start(channel_, decoder_)) {
     Disconnect();
@@ -73,6 +74,8 @@ namespace {
 // channel's time-out even when the programmer takes the stream slowly (a
 // Microwire write unit at 2 kHz takes it about 18 ms for some 15 bytes).
 constexpr std::size_t kBatchFlushBytes = 512;
+// Streamed work below this does not change how soon an answer comes.
+constexpr std::chrono::microseconds kPlainWork{5000};
 }  // namespace
 
 bool Connection::SendFrame(const std::uint8_t* payload, int length) {
@@ -178,8 +181,13 @@ bool Connection::WaitResponse(std::uint8_t responseCode, int timeoutMs) {
   // it arrives; without an armed mark, everything sent so far.
   const std::int64_t mark = expectMark_ >= 0 ? expectMark_ : pace_.Mark();
   expectMark_ = -1;
-  const bool ok = slot_.WaitResponse(responseCode, window);
+  // An answer behind little streamed work comes about as fast as the last
+  // such one did: the programmer's latency and the transfer's bus time.
+  const bool plain = pace_.Outstanding() < kPlainWork;
+  const bool ok = slot_.WaitResponse(responseCode, window, plain ? usualAnswer_ * 7 / 8 : std::chrono::microseconds(0));
   if (ok) pace_.Confirm(mark);
+  if (ok && plain)
+    usualAnswer_ = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - slot_.ArmedAt());
   return ok;
 }
 

@@ -111,6 +111,7 @@ class Connection {
   int answerWindowMs_ = kResponseTimeoutMs;
   PaceAccount pace_;
   std::int64_t expectMark_ = -1;  // the work sent before the armed answer's command
+  std::chrono::microseconds usualAnswer_{0};  // how soon the last plain answer came
   bool cut_ = false;              // a write was cut: send nothing more on this channel
   bool closing_ = false;
 };

@@ -1,5 +1,6 @@
 #include "core/link/response_slot.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <cstring>
@@ -36,9 +37,18 @@ void ResponseSlot::Arm(std::uint8_t code) {
   armed_ = true;
   arrived_ = false;
   arrivedFlag_ = false;
+  armedAt_ = std::chrono::steady_clock::now();
 }
 
-bool ResponseSlot::WaitResponse(std::uint8_t code, int timeoutMs) {
+std::chrono::steady_clock::time_point ResponseSlot::ArmedAt() const {
+  std::lock_guard lock(mutex_);
+  return armedAt_;
+}
+
+bool ResponseSlot::WaitResponse(std::uint8_t code, int timeoutMs, std::chrono::microseconds expected) {
+  using Clock = std::chrono::steady_clock;
+  const auto spin = std::chrono::microseconds(kSpinMicros);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   std::unique_lock lock(mutex_);
   if (!eventOpen_) return false;
   if (!armed_ || awaitedCode_ != code) {
@@ -46,21 +56,26 @@ bool ResponseSlot::WaitResponse(std::uint8_t code, int timeoutMs) {
     armed_ = true;
     arrived_ = false;
     arrivedFlag_ = false;
+    armedAt_ = Clock::now();
   }
-  if (!arrived_) {
+  // An answer that usually takes a while (USB latency, bus time): sleep until
+  // shortly before it is due, so the spin below is under way when it comes
+  // instead of a sleeping waiter paying for its wake-up.
+  if (!arrived_ && expected > 2 * spin) {
+    arrivedCv_.wait_until(lock, std::min(armedAt_ + expected - spin, deadline),
+                          [this] { return arrived_ || !eventOpen_; });
+  }
+  if (!arrived_ && eventOpen_) {
     // Most answers come within tens of microseconds; a short spin saves the
     // wake-up of a sleeping waiter, which costs about as much again. It
     // yields, so that on a machine with few cores the reader thread and the
     // programmer's side still get the processor they need to answer.
     lock.unlock();
-    const auto spinUntil = std::chrono::steady_clock::now() + std::chrono::microseconds(kSpinMicros);
-    while (!arrivedFlag_.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < spinUntil)
-      std::this_thread::yield();
+    const auto spinUntil = Clock::now() + (expected > 2 * spin ? 2 * spin : spin);
+    while (!arrivedFlag_.load(std::memory_order_acquire) && Clock::now() < spinUntil) std::this_thread::yield();
     lock.lock();
   }
-  const bool ok = arrivedCv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                      [this] { return arrived_ || !eventOpen_; }) &&
-                  arrived_;
+  const bool ok = arrivedCv_.wait_until(lock, deadline, [this] { return arrived_ || !eventOpen_; }) && arrived_;
   if (ok) result_ = captured_;
   // The code stays as the awaited one, but a late duplicate must not satisfy
   // a later wait that forgot to arm.

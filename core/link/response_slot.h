@@ -9,6 +9,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -35,8 +36,13 @@ class ResponseSlot final : public FrameSink {
   // Arms the awaited code for the next wait and forgets an earlier arrival.
   void Arm(std::uint8_t code);
   // Waits for the armed code (arming it now if it is not armed). True when it
-  // arrived within the time-out; Awaited() then holds its copy.
-  bool WaitResponse(std::uint8_t code, int timeoutMs);
+  // arrived within the time-out; Awaited() then holds its copy. `expected`:
+  // how long after arming the answer usually comes, so that the waiter is
+  // awake and looking when it does (0: at once).
+  bool WaitResponse(std::uint8_t code, int timeoutMs,
+                    std::chrono::microseconds expected = std::chrono::microseconds(0));
+  // When the armed wait began.
+  std::chrono::steady_clock::time_point ArmedAt() const;
   // The waiter's copy of the awaited answer; caller's thread only.
   const Answer& Awaited() const { return result_; }
 
@@ -58,6 +64,7 @@ class ResponseSlot final : public FrameSink {
   bool arrived_ = false;
   std::atomic<bool> arrivedFlag_{false};  // mirror of arrived_ for the short spin
   std::uint8_t awaitedCode_ = 0;
+  std::chrono::steady_clock::time_point armedAt_{};
   Answer last_;
   Answer captured_;  // written by the reader only while armed and not arrived
   Answer result_;    // the waiter's copy

@@ -63,6 +63,30 @@ TEST(ResponseSlot, OtherCodesReplaceTheSlotButWakeNobody) {
   EXPECT_EQ(slot.AwaitedCode(), RESP_DATA);  // stays set after the wait
 }
 
+// A waiter that expects its answer late still takes one that comes early,
+// and its time-out is neither lengthened nor cut by the expectation.
+TEST(ResponseSlot, ExpectedAnswerTimeChangesNeitherEarlyAnswersNorTheTimeOut) {
+  ResponseSlot slot;
+  slot.OpenEvent();
+  slot.Arm(RESP_VOLTAGE);
+  std::thread reader([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    Deliver(slot, {0x8C, 52});
+  });
+  auto t0 = Clock::now();
+  ASSERT_TRUE(slot.WaitResponse(RESP_VOLTAGE, 2000, std::chrono::milliseconds(1500)));
+  EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(1000));
+  reader.join();
+  EXPECT_EQ(slot.Awaited().data[0], 52);
+
+  slot.Arm(RESP_VOLTAGE);
+  t0 = Clock::now();
+  EXPECT_FALSE(slot.WaitResponse(RESP_VOLTAGE, 60, std::chrono::milliseconds(200)));
+  const auto waited = Clock::now() - t0;
+  EXPECT_GE(waited, std::chrono::milliseconds(60));
+  EXPECT_LT(waited, std::chrono::milliseconds(180));
+}
+
 TEST(ResponseSlot, AnswerFromAnotherThreadWakesTheWaiterEarly) {
   ResponseSlot slot;
   slot.OpenEvent();
