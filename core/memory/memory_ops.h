@@ -30,6 +30,9 @@ class Operator {
     (void)done;
     (void)total;
   }
+  // True once the operator asked to stop: a pass looks between blocks or
+  // pages, switches the supply off and reports "中止しました。".
+  virtual bool Cancelled() { return false; }
 };
 
 // The window's settings as the procedures read them.

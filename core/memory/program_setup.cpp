@@ -54,6 +54,8 @@ bool ProgramDeviceSetup(Connection& link, const ProgramSettings& settings, const
   link.SendFrame(freq, 4);
 
   if (!link.Query(CHK_DEVICE, RESP_DEVICE)) {
+    // Without a word the operator would not know why nothing happened.
+    op.LogLine("プログラマが応答しません。");
     link.SendCommand2(DEV_CTRL, DEVCTRL_SUPPLY_OFF);
     return false;
   }

@@ -19,7 +19,9 @@ namespace {
 
 class ReadAction {
  public:
-  ReadAction(int operation, std::uint8_t* target) : operation_(operation), target_(target) {}
+  // countAll: a Compare reads on past a difference to count them all.
+  ReadAction(int operation, std::uint8_t* target, bool countAll = false)
+      : operation_(operation), target_(target), countAll_(countAll) {}
 
   // False when the block fails the operation.
   bool Apply(const std::uint8_t* data, int count, std::int32_t offset) {
@@ -28,7 +30,12 @@ class ReadAction {
         std::memcpy(target_ + offset, data, static_cast<std::size_t>(count));
         return true;
       case kCompare:
-        return std::memcmp(target_ + offset, data, static_cast<std::size_t>(count)) == 0;
+        if (!countAll_) return std::memcmp(target_ + offset, data, static_cast<std::size_t>(count)) == 0;
+        for (int i = 0; i < count; ++i) {
+          if (data[i] == target_[offset + i]) continue;
+          if (differing_++ == 0) first_ = {offset + i, data[i], target_[offset + i]};
+        }
+        return true;
       case kBlankCheck:
         for (int i = 0; i < count; ++i) {
           if (data[i] != 0xFF) return false;
@@ -40,11 +47,20 @@ class ReadAction {
     }
   }
   std::int32_t Sum() const { return sum_; }
+  struct Difference {
+    std::int32_t address = 0;
+    std::uint8_t part = 0, buffer = 0;
+  };
+  int Differing() const { return differing_; }
+  const Difference& First() const { return first_; }
 
  private:
   int operation_;
   std::uint8_t* target_;
+  bool countAll_;
   std::int32_t sum_ = 0;
+  int differing_ = 0;
+  Difference first_;
 };
 
 bool ReadBlock(Connection& link, const BitReversal& reverse, const PartTarget& part, std::int32_t unit, int count,
@@ -71,6 +87,7 @@ bool RunReadPass(Connection& link, const BitReversal& reverse, const PartTarget&
   std::int32_t unit = plan.unitStart;
   int done = 0;
   for (std::int32_t t = 0; t < plan.length; t += plan.block, unit += plan.unitStep) {
+    if (op && op->Cancelled()) return false;
     const int count = static_cast<int>(std::min<std::int32_t>(plan.block, plan.length - t));
     if (!ReadBlock(link, reverse, part, unit, count, answer)) return false;
     if (!action.Apply(answer.data.data(), count, t)) return false;
@@ -146,6 +163,17 @@ void ReportReadFailure(Operator& op, int operation) {
   if (operation == kRead) op.LogLine("メモリ読出しでエラーが発生しました。");
   if (operation == kCompare) op.LogLine("データ比較でエラーが発生しました。");
   if (operation == kBlankCheck) op.LogLine("デバイスはブランクではありません。");
+  if (operation == kChecksum) op.LogLine("チェックサムの取得でエラーが発生しました。");
+}
+
+// Where the part and the buffer part ways, after the failure line.
+void ReportDifferences(Operator& op, const ReadAction& action) {
+  if (action.Differing() == 0) return;
+  const ReadAction::Difference& d = action.First();
+  char line[160];
+  std::snprintf(line, sizeof line, "相違 %d バイト: 最初はアドレス %04X (デバイス %02X, バッファ %02X)", action.Differing(),
+                static_cast<unsigned>(d.address), d.part, d.buffer);
+  op.LogLine(line);
 }
 
 }  // namespace
@@ -181,13 +209,19 @@ int ProgramReadSide(Connection& link, MemoryImage& image, const BitReversal& rev
     return 0;
   }
   image.readPosition = 0;
-  ReadAction action(operation, image.Data());
-  const bool ok =
+  ReadAction action(operation, image.Data(), /*countAll=*/true);
+  const bool passed =
       RunReadPass(link, reverse, *part, ProgramReadPlan(*part, settings.readSize), action, &op, &image.readPosition);
+  const bool ok = passed && action.Differing() == 0;
   link.SendCommand2(DEV_CTRL, DEVCTRL_SUPPLY_OFF);
   LastError(link);
+  if (!passed && op.Cancelled()) {
+    op.LogLine("中止しました。");
+    return 0;
+  }
   if (!ok) {
     ReportReadFailure(op, operation);
+    ReportDifferences(op, action);
     return 0;
   }
   ReportRead(image, *part, settings, op, operation, action);

@@ -60,7 +60,9 @@ void WritePiece(Connection& link, const BitReversal& reverse, const PartTarget& 
 // Pages and their pieces end on multiples of their length in the part's own
 // addresses: a range that starts inside a page is cut at the page's end
 // rather than wrapping round inside the chip and overwriting its first bytes.
-void RunWritePass(Connection& link, const BitReversal& reverse, const PartTarget& part, const WritePlan& plan,
+// True when every page went out; false when the link closed or the operator
+// stopped the pass first.
+bool RunWritePass(Connection& link, const BitReversal& reverse, const PartTarget& part, const WritePlan& plan,
                   Operator* op, std::int32_t* position) {
   const int chunk = FrameChunk(plan.page, MaxData(part));
   const std::int32_t end = plan.start + plan.length;
@@ -68,7 +70,7 @@ void RunWritePass(Connection& link, const BitReversal& reverse, const PartTarget
   int done = 0;
   // A programmer that stopped taking bytes has closed the link: the pass
   // ends at the first page that could not go out whole.
-  for (std::int32_t t = 0; t < plan.length && link.IsOpen();) {
+  for (std::int32_t t = 0; t < plan.length && link.IsOpen() && !(op && op->Cancelled());) {
     const std::int32_t address = plan.start + t;
     const std::int32_t pageLength = std::min<std::int32_t>(plan.page - address % plan.page, plan.length - t);
     for (std::int32_t k = 0; k < pageLength;) {
@@ -82,6 +84,7 @@ void RunWritePass(Connection& link, const BitReversal& reverse, const PartTarget
     if (position) *position = t;
     if (op) op->Progress(++done, total);
   }
+  return done == total && link.IsOpen();
 }
 
 void WriteEnable(Connection& link, const PartTarget& part) {
@@ -161,11 +164,15 @@ int ProgramWriteSide(Connection& link, MemoryImage& image, const BitReversal& re
   image.writePosition = 0;
   const std::uint64_t failuresBefore = link.SendFailures();
   WriteEnable(link, *part);
-  RunWritePass(link, reverse, *part, plan, &op, &image.writePosition);
+  const bool finished = RunWritePass(link, reverse, *part, plan, &op, &image.writePosition);
   link.Flush();
   const bool sentWhole = link.SendFailures() == failuresBefore;
   link.SendCommand2(DEV_CTRL, DEVCTRL_SUPPLY_OFF);
-  const int error = LastError(link);
+  const int error = LastError(link);  // its answer also says the pages taken are written
+  if (!finished && op.Cancelled()) {
+    op.LogLine("中止しました。");
+    return 0;
+  }
   // Only the Microwire passes are judged on the programmer's last error; a
   // pass that did not reach the programmer whole fails in every family.
   if ((microwire && error != ERROR_NONE) || !sentWhole) {

@@ -35,6 +35,8 @@ struct RecordingOperator : Operator {
   void StartErrorIndication() override { ++errorIndications; }
   void ShowImageChecksum(std::uint16_t sum) override { lastChecksum = sum; }
   void Progress(int, int) override { ++progressCalls; }
+  int cancelAfter = -1;  // progress calls before the operator asks to stop
+  bool Cancelled() override { return cancelAfter >= 0 && progressCalls >= cancelAfter; }
   std::string lastQuestion;
   std::string Last() const { return lines.empty() ? std::string() : lines.back(); }
 };

@@ -92,9 +92,15 @@ TEST_P(ProgramPass, WriteReadCompareChecksumEraseBlank) {
   EXPECT_EQ(op.Last(), "データはバッファと同一です。");
   Bytes changed = pattern;
   changed[static_cast<std::size_t>(Size() / 3)] ^= 0x10;
+  changed[static_cast<std::size_t>(Size() - 1)] ^= 0x01;  // a second difference, in the last block
   ASSERT_TRUE(sim.SetPartContents(changed));
   EXPECT_EQ(ProgramReadSide(link, image, reverse, settings, op, kCompare), 0);
-  EXPECT_EQ(op.Last(), "データ比較でエラーが発生しました。");
+  const std::size_t at = static_cast<std::size_t>(Size() / 3);
+  char detail[128];
+  std::snprintf(detail, sizeof detail, "相違 2 バイト: 最初はアドレス %04X (デバイス %02X, バッファ %02X)",
+                static_cast<unsigned>(at), changed[at], pattern[at]);
+  EXPECT_EQ(op.Last(), detail);
+  EXPECT_EQ(op.lines[op.lines.size() - 2], "データ比較でエラーが発生しました。");
   EXPECT_EQ(op.errorIndications, 1);
 
   std::uint32_t sum = 0;
@@ -337,15 +343,36 @@ TEST_F(ProgramBus, BlankChecksumOfTheLargestPart) {
 
 using ProgramSetUp = MemoryFixture;
 
-TEST_F(ProgramSetUp, NoAnswerAbandonsSilently) {
+TEST_F(ProgramSetUp, NoAnswerAbandonsWithItsOwnLine) {
   Select(kFamilyMicrowire, 1);
   sim.DropNextAnswer(CHK_DEVICE);
   EXPECT_EQ(ProgramReadSide(link, image, reverse, settings, op, kRead), 0);
-  EXPECT_TRUE(op.lines.empty());
+  EXPECT_EQ(op.lines, std::vector<std::string>{"プログラマが応答しません。"});
   EXPECT_EQ(op.errorIndications, 1);  // Microwire signals the failed set-up
   Settle();
   EXPECT_EQ(CommandsOf(DEV_CTRL).back().args, Bytes{DEVCTRL_SUPPLY_OFF});
   EXPECT_TRUE(CommandsOf(READ_DATA).empty());
+  // A checksum that loses an answer says so instead of showing no sum at all.
+  sim.DropNextAnswer(READ_DATA);
+  EXPECT_EQ(ProgramReadSide(link, image, reverse, settings, op, kChecksum), 0);
+  EXPECT_EQ(op.Last(), "チェックサムの取得でエラーが発生しました。");
+}
+
+// A stop asked for mid-pass ends it before the next block or page, leaves
+// the part unpowered and says so; nothing is reported as done.
+TEST_F(ProgramSetUp, CancelStopsBetweenBlocksAndPages) {
+  Select(kFamilyI2c, 2);  // 24C02, pages of one byte
+  op.cancelAfter = 10;
+  EXPECT_EQ(ProgramWriteSide(link, image, reverse, settings, op, kWrite), 0);
+  EXPECT_EQ(op.Last(), "中止しました。");
+  EXPECT_EQ(CommandsOf(WRITE_DONE).size(), 10u);
+  EXPECT_FALSE(sim.State().supplyOn);
+  op.progressCalls = 0;
+  op.cancelAfter = 5;
+  EXPECT_EQ(ProgramReadSide(link, image, reverse, settings, op, kChecksum), 0);
+  EXPECT_EQ(op.Last(), "中止しました。");
+  EXPECT_EQ(CommandsOf(READ_DATA).size(), 5u);
+  EXPECT_FALSE(sim.State().supplyOn);
 }
 
 TEST_F(ProgramSetUp, MissingPartIsReported) {
