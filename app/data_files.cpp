@@ -1,0 +1,120 @@
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+
+#include "app/about_unit.h"
+#include "app/hex_edit.h"
+#include "app/main_unit.h"
+#include "core/protocol/commands.h"
+#include "core/protocol/encoding.h"
+#include "image/hex_dump.h"
+#include "image/intel_hex.h"
+#include "image/raw_binary.h"
+
+namespace qmx::app {
+
+namespace {
+
+bool IsBinaryFile(const QString& path) { return path.endsWith(".bin", Qt::CaseInsensitive); }
+
+const QStringList kFileFilters = {QString::fromUtf8("インテルHEXファイル(*.hex)"),
+                                  QString::fromUtf8("バイナリファイル(*.bin)")};
+
+}  // namespace
+
+TMainUnit::Reload TMainUnit::ReloadDataFile() {
+  const QString file = edDataFile->text();
+  if (file.isEmpty() || !QFileInfo(file).isFile()) return Reload::kNoFile;
+  const bool ok = IsBinaryFile(file) ? LoadBinary(file.toStdString(), image_) == BinaryLoadStatus::kOk
+                                     : LoadIntelHex(file.toStdString(), image_);
+  return ok ? Reload::kLoaded : Reload::kFailed;
+}
+
+void TMainUnit::DataFileBtnClick() {
+  if (opRunning_) return;
+  QFileDialog dialog(this);
+  dialog.setObjectName("OpenDlg");
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setNameFilters(kFileFilters);
+  dialog.setDefaultSuffix("hex");
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  LoadDataFile(dialog.selectedFiles().front());
+}
+
+bool TMainUnit::LoadDataFile(const QString& path) {
+  const bool ok = IsBinaryFile(path) ? LoadBinary(path.toStdString(), image_) == BinaryLoadStatus::kOk
+                                     : LoadIntelHex(path.toStdString(), image_);
+  if (!ok) {
+    image_.Clear();
+    return false;
+  }
+  const QFileInfo info(path);
+  edDataFile->setText(info.absoluteFilePath());
+  statusPanels_[1]->setText(info.fileName());
+  LogLine("Hex Data:");
+  for (const std::string& line : HexDumpLines(image_.Data(), static_cast<std::size_t>(image_.Size()),
+                                              DumpLayoutFromIndex(DumpLayoutIndex())))
+    LogLine(QString::fromStdString(line));
+  const QString sum = QString::asprintf("checksum=%04X", image_.ImageSum());
+  LogLine(sum);
+  statusPanels_[2]->setText(sum);
+  return true;
+}
+
+void TMainUnit::mnSaveHexClick() {
+  if (opRunning_) return;
+  QFileDialog dialog(this);
+  dialog.setObjectName("SaveDlg");
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setNameFilters(kFileFilters);
+  dialog.setDefaultSuffix("hex");
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);  // the window asks its own question
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  SaveDataFile(dialog.selectedFiles().front());
+}
+
+bool TMainUnit::SaveDataFile(const QString& path) {
+  if (QFileInfo::exists(path)) {
+    QMessageBox ask(QMessageBox::Question, "ファイルの上書き", "ファイルを上書きしてもよろしいですか？",
+                    QMessageBox::Ok | QMessageBox::Cancel, this);
+    ask.setObjectName("OverwriteQuestion");
+    if (ask.exec() != QMessageBox::Ok) return false;
+  }
+  const bool ok =
+      IsBinaryFile(path) ? SaveBinary(image_, path.toStdString()) : SaveIntelHex(image_, path.toStdString());
+  // The file as it was stays intact on failure; the operator should know.
+  if (!ok) LogLine("ファイルの保存に失敗しました。");
+  return ok;
+}
+
+void TMainUnit::mnClearBufferClick() {
+  if (opRunning_) return;
+  image_.Clear();
+  LogLine("バッファをクリアしました。");
+}
+
+void TMainUnit::mnLogClearClick() { Memo->clear(); }
+
+void TMainUnit::mnHexEditorClick() {
+  if (!link_.IsOpen() || opRunning_) return;
+  hexEdit_->Open(&image_, image_.Size(), DumpLayoutIndex());
+  hexEdit_->exec();
+}
+
+void TMainUnit::mnVersionClick() {
+  if (opRunning_) return;
+  about_->SetAppVersion("1.00");
+  QString firmware = "---";
+  if (link_.IsOpen() && link_.Query(GET_VERSION, RESP_VERSION)) {
+    const Answer& a = link_.Response();
+    firmware = QString::fromStdString(VersionText(a.data[0], a.data[1]));
+  }
+  about_->SetFirmwareVersion(firmware);
+  about_->exec();
+}
+
+}  // namespace qmx::app

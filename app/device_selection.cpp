@@ -1,0 +1,113 @@
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+
+#include "app/main_unit.h"
+#include "core/catalogue/catalogue.h"
+#include "core/protocol/commands.h"
+#include "core/protocol/encoding.h"
+#include "image/intel_hex.h"
+
+namespace qmx::app {
+
+ProgramSettings TMainUnit::CurrentSettings() const {
+  ProgramSettings s;
+  s.family = deviceFamily_;
+  s.row = cbDevice->currentIndex();
+  s.model = programmerModel_;
+  s.readSize = cbReadSize->currentIndex();
+  s.dataMode = cbMcwDataMode->currentIndex();
+  s.gp0 = cbMcwGP0->currentIndex();
+  s.gp1 = cbMcwGP1->currentIndex();
+  s.clockIndex = cbClockFreq->currentIndex();
+  s.maxWriteTime = cbMaxWriteTime->currentText().toStdString();
+  s.vppOut = chVppOut->isChecked();
+  s.pageSize = edPageSize->text().toStdString();
+  return s;
+}
+
+int TMainUnit::DumpLayoutIndex() const {
+  return deviceFamily_ == kFamilyMicrowire ? cbMcwDataMode->currentIndex() : 0;
+}
+
+void TMainUnit::SetModelFamilies(int model) {
+  if (model < kModel71A || model > kModelUnknown) return;
+  programmerModel_ = model;
+  cbType->clear();
+  for (int family : ProgramFamilies(model)) cbType->addItem(QString::fromUtf8(FamilyCaption(family)));
+  if (model == kModel71A || model == kModel71B) chVppOut->hide();
+  if (model == kModel71C) chVppOut->show();
+  cbType->setCurrentIndex(cbType->count() > 0 ? 0 : -1);
+  cbTypeChange();
+}
+
+void TMainUnit::SendSetMode(int family) {
+  link_.SendCommand4(SET_MODE, static_cast<std::uint8_t>(family), 0, 50);
+}
+
+void TMainUnit::cbTypeChange() {
+  const int position = cbType->currentIndex();
+  if (position >= 0) {
+    const int family = position == 0 ? (programmerModel_ == kModel71B ? kFamilySpi : kFamilyMicrowire)
+                       : position == 1 ? kFamilyI2c
+                                       : kFamilySpi;
+    deviceFamily_ = family;
+  }
+  microwireVariant_ = 0;
+  cbDevice->clear();
+  if (deviceFamily_ >= kFamilyMicrowire && deviceFamily_ <= kFamilySpi) {
+    for (int row = 0; row < RowCount(deviceFamily_); ++row)
+      cbDevice->addItem(QString::fromUtf8(PartName(deviceFamily_, row)));
+    cbDevice->setCurrentIndex(DefaultRow(deviceFamily_));
+    SendSetMode(deviceFamily_);
+    McwExtPanel->setVisible(deviceFamily_ == kFamilyMicrowire && mnExtPanel->isChecked());
+  }
+  cbDeviceChange();
+}
+
+void TMainUnit::cbDeviceChange() {
+  const int row = cbDevice->currentIndex();
+  int page = 0;
+  if (deviceFamily_ >= kFamilyMicrowire && deviceFamily_ <= kFamilySpi && row >= 0 && row < RowCount(deviceFamily_)) {
+    image_.SetSize(PartSize(deviceFamily_, row));
+    if (deviceFamily_ == kFamilyMicrowire) {
+      microwireVariant_ = MicrowireParts()[static_cast<std::size_t>(row)].variant;
+      page = 1;
+    } else {
+      page = DefaultPageSize(deviceFamily_, row);
+    }
+  }
+  image_.Clear();
+  edPageSize->setText(QString::number(page));
+  const QString file = edDataFile->text();
+  if (!file.isEmpty() && QFileInfo(file).isFile()) {
+    LoadIntelHex(file.toStdString(), image_);
+    statusPanels_[2]->setText(QString::asprintf("checksum=%04X", image_.ImageSum()));
+  } else {
+    statusPanels_[2]->clear();
+  }
+}
+
+void TMainUnit::edPageSizeExit() {
+  edPageSize->setText(QString::number(ParseIntOr(edPageSize->text().toStdString(), 1)));
+}
+
+void TMainUnit::mnExtPanelClick() {
+  // Called with the item's state as it was before the click.
+  if (mnExtPanel->isChecked()) {
+    mnExtPanel->setChecked(false);
+    ExtPanel->hide();
+    McwExtPanel->hide();
+  } else {
+    mnExtPanel->setChecked(true);
+    ExtPanel->show();
+    McwExtPanel->setVisible(deviceFamily_ == kFamilyMicrowire);
+  }
+}
+
+void TMainUnit::cbMcwDataModeChange() { cbMcwGP1->setCurrentIndex(cbMcwDataMode->currentIndex() == 0 ? 0 : 1); }
+
+}  // namespace qmx::app

@@ -1,0 +1,208 @@
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QTimer>
+
+#include "app/main_unit.h"
+#include "core/memory/memory_ops.h"
+#include "core/protocol/commands.h"
+
+namespace qmx::app {
+
+// The procedures' view of the window while they run on the operation thread:
+// log lines, progress and the checksum go to the window in order, the
+// question waits for the operator's answer.
+class WindowOperator : public Operator {
+ public:
+  explicit WindowOperator(TMainUnit* window) : w_(window) {}
+  void LogLine(const std::string& utf8) override {
+    QMetaObject::invokeMethod(
+        w_, [w = w_, line = QString::fromStdString(utf8)] { w->LogLine(line); }, Qt::QueuedConnection);
+  }
+  bool AskOkCancel(const std::string& text, const std::string& caption) override {
+    bool ok = false;
+    QMetaObject::invokeMethod(
+        w_,
+        [&] {
+          ok = QMessageBox::question(w_, QString::fromStdString(caption), QString::fromStdString(text),
+                                     QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) == QMessageBox::Ok;
+        },
+        Qt::BlockingQueuedConnection);
+    return ok;
+  }
+  void StartErrorIndication() override {
+    w_->link_.SendCommand2(DEV_CTRL, DEVCTRL_LED_ERROR);  // the link is this thread's while it runs
+    QMetaObject::invokeMethod(w_, [w = w_] { w->StartErrorIndication(); }, Qt::QueuedConnection);
+  }
+  void ShowImageChecksum(std::uint16_t sum) override {
+    QMetaObject::invokeMethod(
+        w_, [w = w_, sum] { w->statusPanels_[2]->setText(QString::asprintf("checksum=%04X", sum)); },
+        Qt::QueuedConnection);
+  }
+  void Progress(int done, int total) override {
+    QMetaObject::invokeMethod(w_, [w = w_, done, total] { w->OnProgress(done, total); }, Qt::QueuedConnection);
+  }
+
+ private:
+  TMainUnit* w_;
+};
+
+void TMainUnit::UpdateCounters(int n) {
+  if (n < 0) {
+    executed_ = succeeded_ = failed_ = 0;
+  } else {
+    ++executed_;
+    ++(n == 0 ? succeeded_ : failed_);
+  }
+  exeCntLbl->setText(QString::number(executed_));
+  OkCntLbl->setText(QString::number(succeeded_));
+  ErrCntLbl->setText(QString::number(failed_));
+}
+
+void TMainUnit::SetOperationControls(bool running) {
+  // Nothing that sends to the programmer or changes the image may start
+  // while the operation thread has them; the log stays usable.
+  for (QWidget* w : {findChild<QWidget*>("Panel2"), ExtPanel, McwExtPanel, static_cast<QWidget*>(LedTestPnl)})
+    w->setEnabled(!running);
+  menuBar()->setEnabled(!running);
+  PopupMenu->setEnabled(!running);
+  // Shortcuts belong to the actions, not to the menu bar: switch them too.
+  for (QAction* a : {mnExtPanel, mnClearBuffer, mnHWReset, mnVersion}) a->setEnabled(!running);
+  for (QAction* a : {mnSaveHex, mnCheckSum, mnHexEditor}) a->setEnabled(!running && controlsEnabled_);
+  progress_->setVisible(running);
+  if (running) progress_->setRange(0, 0);
+}
+
+void TMainUnit::OnProgress(int done, int total) {
+  if (!opRunning_ || total <= 0) return;
+  progress_->setRange(0, total);
+  progress_->setValue(done);
+}
+
+void TMainUnit::RunOperation(std::function<int(Operator&)> job, std::function<void(int)> done) {
+  if (opRunning_ || !link_.IsOpen()) {
+    if (done) done(0);
+    return;
+  }
+  opRunning_ = true;
+  SetOperationControls(true);
+  worker_ = std::thread([this, job = std::move(job), done = std::move(done)] {
+    WindowOperator op(this);
+    const int result = job(op);
+    QMetaObject::invokeMethod(
+        this, [this, result, done] { FinishOperation(result, done); }, Qt::QueuedConnection);
+  });
+}
+
+void TMainUnit::FinishOperation(int result, const std::function<void(int)>& done) {
+  if (worker_.joinable()) worker_.join();
+  opRunning_ = false;
+  SetOperationControls(false);
+  if (done) done(result);
+  if (disconnectPending_.exchange(false)) DisconnectDevice();
+  if (ledReadyPending_) {
+    ledReadyPending_ = false;
+    link_.SendCommand2(DEV_CTRL, DEVCTRL_LED_ON);
+  }
+  emit operationFinished(result);
+  if (closePending_) close();
+}
+
+void TMainUnit::ProgBtnClick() {
+  if (opRunning_ || !link_.IsOpen()) return;
+  busy_ = true;
+  const Reload reload = ReloadDataFile();
+  const QString countLine = QString::asprintf("----- プログラムカウント %d -----", executed_ + 1);
+  const bool erase = cbProgramMode->currentIndex() == 1;
+  const ProgramSettings settings = CurrentSettings();
+  RunOperation(
+      [this, reload, countLine, erase, settings](Operator& op) -> int {
+        op.LogLine(countLine.toStdString());
+        // A file that could not be read whole is never written in part.
+        if (reload == Reload::kFailed) {
+          op.LogLine("HEXファイルの読み込みに失敗しました。");
+          return 0;
+        }
+        if (erase) {
+          if (!ProgramWriteSide(link_, image_, reverse_, settings, op, kErase)) return 0;
+          if (!ProgramReadSide(link_, image_, reverse_, settings, op, kBlankCheck)) return 0;
+        }
+        if (!ProgramWriteSide(link_, image_, reverse_, settings, op, kWrite)) return 0;
+        if (!ProgramReadSide(link_, image_, reverse_, settings, op, kCompare)) return 0;
+        op.LogLine("-- プログラム正常終了 --");
+        return 1;
+      },
+      [this](int result) {
+        UpdateCounters(result == 1 ? 0 : 1);
+        busy_ = false;
+      });
+  if (!opRunning_) busy_ = false;
+}
+
+void TMainUnit::ReadBtnClick() {
+  const ProgramSettings settings = CurrentSettings();
+  RunOperation([this, settings](Operator& op) {
+    return ProgramReadSide(link_, image_, reverse_, settings, op, kRead);
+  });
+}
+
+void TMainUnit::CompareBtnClick() {
+  const ProgramSettings settings = CurrentSettings();
+  RunOperation([this, settings](Operator& op) {
+    return ProgramReadSide(link_, image_, reverse_, settings, op, kCompare);
+  });
+}
+
+void TMainUnit::BlankChkBtnClick() {
+  const ProgramSettings settings = CurrentSettings();
+  RunOperation([this, settings](Operator& op) {
+    return ProgramReadSide(link_, image_, reverse_, settings, op, kBlankCheck);
+  });
+}
+
+void TMainUnit::mnCheckSumClick() {
+  const ProgramSettings settings = CurrentSettings();
+  RunOperation([this, settings](Operator& op) {
+    return ProgramReadSide(link_, image_, reverse_, settings, op, kChecksum);
+  });
+}
+
+void TMainUnit::WriteBtnClick() {
+  if (opRunning_ || !link_.IsOpen()) return;
+  const Reload reload = ReloadDataFile();
+  if (reload == Reload::kFailed) {
+    LogLine("HEXファイルの読み込みに失敗しました。");
+    return;
+  }
+  const ProgramSettings settings = CurrentSettings();
+  RunOperation([this, settings](Operator& op) {
+    return ProgramWriteSide(link_, image_, reverse_, settings, op, kWrite);
+  });
+}
+
+void TMainUnit::EraseBtnClick() {
+  const ProgramSettings settings = CurrentSettings();
+  RunOperation([this, settings](Operator& op) {
+    return ProgramWriteSide(link_, image_, reverse_, settings, op, kErase);
+  });
+}
+
+void TMainUnit::StartErrorIndication() {
+  // Runs on the window thread; the operation thread has already sent the
+  // error code. A second failure does not restart the interval.
+  if (!ErrorTimer->isActive()) ErrorTimer->start();
+}
+
+void TMainUnit::ErrorTimerTimer() {
+  ErrorTimer->stop();
+  if (opRunning_) {
+    ledReadyPending_ = true;
+  } else {
+    link_.SendCommand2(DEV_CTRL, DEVCTRL_LED_ON);
+  }
+}
+
+}  // namespace qmx::app
