@@ -13,6 +13,12 @@ void ConnectRetry::Failed(const std::string& port, Clock::time_point now) {
   until_ = now + kRest;
 }
 
+bool ConnectRetry::FirstHeld(const std::string& port) {
+  if (port == held_) return false;
+  held_ = port;
+  return true;
+}
+
 HandshakeWrites::HandshakeWrites(SCommX& channel) : channel_(channel), usualMs_(channel.timeoutMs) {
   channel_.SetTimeouts(kTimeoutMs);
 }

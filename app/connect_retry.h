@@ -24,11 +24,18 @@ class ConnectRetry {
   bool MayTry(const std::string& port, Clock::time_point now = Clock::now()) const;
   void Failed(const std::string& port, Clock::time_point now = Clock::now());
   // Connected, or the port went away: whatever comes next is tried at once.
-  void Forget() { port_.clear(); }
+  void Forget() {
+    port_.clear();
+    held_.clear();
+  }
+  // True only the first time `port` is found held by another program since
+  // the last Forget: the operator is told once, not at every tick.
+  bool FirstHeld(const std::string& port);
 
  private:
   std::string port_;
   Clock::time_point until_{};
+  std::string held_;
 };
 
 // For the scope of a handshake: a working programmer takes its few bytes at

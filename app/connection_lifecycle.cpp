@@ -1,3 +1,4 @@
+#include <QApplication>
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
@@ -49,7 +50,9 @@ void TMainUnit::ConnectTimerTimer() {
     lblVcc->setText("0");
     return;
   }
-  if (switchPressed_.exchange(false) && !busy_) ProgBtnClick();
+  // A press under any modal window of ours is dropped like one during a
+  // sequence: the operator is busy with that window, not with the part.
+  if (switchPressed_.exchange(false) && !busy_ && !QApplication::activeModalWidget()) ProgBtnClick();
   if (link_.IsOpen() && !opRunning_) ShowSupplyVoltage();
 }
 
@@ -59,7 +62,11 @@ bool TMainUnit::ConnectDevice() {
   std::optional<std::string> name;
   {
     HandshakeWrites shortWrites(link_.Channel());
-    if (!link_.OpenPort(port)) return false;
+    if (!link_.OpenPort(port)) {
+      // The port is there but another program has it (a second instance).
+      if (retry_.FirstHeld(port)) LogLine("ポートは他のプログラムが使用中です。");
+      return false;
+    }
     name = link_.QueryName();
     if (!name) DisconnectDevice();  // its drain, too, waits no longer than a handshake write
   }
@@ -87,6 +94,9 @@ bool TMainUnit::ConnectDevice() {
 }
 
 void TMainUnit::DisconnectDevice() {
+  // Written now, while the lists still hold the choices: a reconnect reads
+  // the settings file, and a USB glitch should not bring back older ones.
+  if (cbType->count() > 0) SaveSettings();
   link_.Disconnect();
   statusPanels_[0]->clear();
   cbType->clear();

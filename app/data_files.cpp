@@ -23,14 +23,32 @@ bool IsBinaryFile(const QString& path) { return path.endsWith(".bin", Qt::CaseIn
 const QStringList kFileFilters = {QString::fromUtf8("インテルHEXファイル(*.hex)"),
                                   QString::fromUtf8("バイナリファイル(*.bin)")};
 
+const char* const kLoadFailed = "HEXファイルの読み込みに失敗しました。";
+
+// Binary by its .bin name, else Intel HEX. *dropped gets the HEX data bytes
+// beyond the part; a binary file longer than the part is refused whole.
+bool LoadImageFile(const QString& path, MemoryImage& image, std::int64_t* dropped) {
+  *dropped = 0;
+  if (IsBinaryFile(path)) return LoadBinary(path.toStdString(), image) == BinaryLoadStatus::kOk;
+  IntelHexStats stats;
+  const bool ok = LoadIntelHex(path.toStdString(), image, &stats);
+  *dropped = stats.droppedBytes;
+  return ok;
+}
+
+QString DroppedLine(std::int64_t dropped) {
+  return QString("ファイルのデータがデバイスの容量を超えています（%1 バイトを無視しました）。").arg(dropped);
+}
+
 }  // namespace
 
-TMainUnit::Reload TMainUnit::ReloadDataFile() {
+TMainUnit::Reload TMainUnit::ReloadDataFile(bool reportDropped) {
   const QString file = edDataFile->text();
   if (file.isEmpty() || !QFileInfo(file).isFile()) return Reload::kNoFile;
-  const bool ok = IsBinaryFile(file) ? LoadBinary(file.toStdString(), image_) == BinaryLoadStatus::kOk
-                                     : LoadIntelHex(file.toStdString(), image_);
-  return ok ? Reload::kLoaded : Reload::kFailed;
+  std::int64_t dropped = 0;
+  if (!LoadImageFile(file, image_, &dropped)) return Reload::kFailed;
+  if (reportDropped && dropped > 0) LogLine(DroppedLine(dropped));
+  return Reload::kLoaded;
 }
 
 void TMainUnit::DataFileBtnClick() {
@@ -46,10 +64,16 @@ void TMainUnit::DataFileBtnClick() {
 }
 
 bool TMainUnit::LoadDataFile(const QString& path) {
-  const bool ok = IsBinaryFile(path) ? LoadBinary(path.toStdString(), image_) == BinaryLoadStatus::kOk
-                                     : LoadIntelHex(path.toStdString(), image_);
-  if (!ok) {
+  // An operation that started while the dialog was open has the image.
+  if (opRunning_) return false;
+  std::int64_t dropped = 0;
+  if (!LoadImageFile(path, image_, &dropped)) {
+    // Nothing of a damaged file is kept, so the field names no file either.
     image_.Clear();
+    edDataFile->clear();
+    statusPanels_[1]->clear();
+    statusPanels_[2]->clear();
+    LogLine(kLoadFailed);
     return false;
   }
   const QFileInfo info(path);
@@ -62,6 +86,7 @@ bool TMainUnit::LoadDataFile(const QString& path) {
   const QString sum = QString::asprintf("checksum=%04X", image_.ImageSum());
   LogLine(sum);
   statusPanels_[2]->setText(sum);
+  if (dropped > 0) LogLine(DroppedLine(dropped));
   return true;
 }
 
@@ -84,6 +109,7 @@ bool TMainUnit::SaveDataFile(const QString& path) {
     ask.setObjectName("OverwriteQuestion");
     if (ask.exec() != QMessageBox::Ok) return false;
   }
+  if (opRunning_) return false;  // one started while a dialog was open reads or fills the image
   const bool ok =
       IsBinaryFile(path) ? SaveBinary(image_, path.toStdString()) : SaveIntelHex(image_, path.toStdString());
   // The file as it was stays intact on failure; the operator should know.
@@ -102,6 +128,7 @@ void TMainUnit::mnLogClearClick() { Memo->clear(); }
 void TMainUnit::mnHexEditorClick() {
   if (!link_.IsOpen() || opRunning_) return;
   hexEdit_->Open(&image_, image_.Size(), DumpLayoutIndex());
+  hexEdit_->SetEditable([this] { return !opRunning_; });  // the operation thread owns the image meanwhile
   hexEdit_->exec();
 }
 

@@ -1,7 +1,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -9,7 +8,6 @@
 #include "core/catalogue/catalogue.h"
 #include "core/protocol/commands.h"
 #include "core/protocol/encoding.h"
-#include "image/intel_hex.h"
 
 namespace qmx::app {
 
@@ -82,12 +80,20 @@ void TMainUnit::cbDeviceChange() {
   }
   image_.Clear();
   edPageSize->setText(QString::number(page));
-  const QString file = edDataFile->text();
-  if (!file.isEmpty() && QFileInfo(file).isFile()) {
-    LoadIntelHex(file.toStdString(), image_);
-    statusPanels_[2]->setText(QString::asprintf("checksum=%04X", image_.ImageSum()));
-  } else {
-    statusPanels_[2]->clear();
+  switch (ReloadDataFile(true)) {
+    case Reload::kLoaded:
+      statusPanels_[2]->setText(QString::asprintf("checksum=%04X", image_.ImageSum()));
+      break;
+    case Reload::kFailed:
+      // As in the operations: no part of a damaged file stays in the image.
+      // The field keeps the name, so Program and Write refuse it too.
+      image_.Clear();
+      statusPanels_[2]->clear();
+      LogLine("HEXファイルの読み込みに失敗しました。");
+      break;
+    case Reload::kNoFile:
+      statusPanels_[2]->clear();
+      break;
   }
 }
 

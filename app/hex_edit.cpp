@@ -76,14 +76,17 @@ class HexGridModel : public QAbstractTableModel {
     pendingText_ = text;
     Changed(element);
   }
-  // An emptied cell, or one that does not parse, leaves the element as it was.
+  void SetEditable(std::function<bool()> editable) { editable_ = std::move(editable); }
+  bool Editable() const { return !editable_ || editable_(); }
+
+  // An emptied cell, or one that does not parse, leaves the element as it was; so does a read-only grid.
   void Commit() {
     const int element = pending_;
     if (element < 0) return;
     pending_ = -1;
     bool ok = false;
     const unsigned value = pendingText_.toUInt(&ok, 16);
-    if (ok && !pendingText_.isEmpty() && pendingText_.size() <= Digits()) Store(element, value);
+    if (ok && !pendingText_.isEmpty() && pendingText_.size() <= Digits() && Editable()) Store(element, value);
     pendingText_.clear();
     Changed(element);
   }
@@ -111,9 +114,10 @@ class HexGridModel : public QAbstractTableModel {
     return {};
   }
 
-  // The address column is not a place to stand: the view skips disabled cells when moving.
+  // Only elements are places to stand: typing in the address or text column, or past the last element, would
+  // go nowhere. The view skips disabled cells when moving.
   Qt::ItemFlags flags(const QModelIndex& index) const override {
-    if (!index.isValid() || index.column() == 0) return Qt::NoItemFlags;
+    if (ElementAt(index) < 0) return Qt::NoItemFlags;
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
   }
 
@@ -181,6 +185,7 @@ class HexGridModel : public QAbstractTableModel {
   int view_ = 2;
   int pending_ = -1;  // the element being typed into
   QString pendingText_;
+  std::function<bool()> editable_;
 };
 
 // Data cells on their own shade with the text at the top left; the rest as the style draws it.
@@ -225,7 +230,7 @@ class HexGridView : public QTableView {
       QTableView::keyPressEvent(event);
       return;
     }
-    const int element = model_->ElementAt(currentIndex());
+    const int element = model_->Editable() ? model_->ElementAt(currentIndex()) : -1;
     if (event->key() == Qt::Key_Backspace) {
       // In a cell just entered this empties it, as an editor with its text selected would.
       if (element >= 0) {
@@ -363,6 +368,14 @@ void THexEdit::SetDataMode(int view) {
 }
 
 int THexEdit::DataMode() const { return view_; }
+
+void THexEdit::SetEditable(std::function<bool()> editable) { model_->SetEditable(std::move(editable)); }
+
+// The focus goes back to the grid at every opening: a closed dialog may hand it to the first control.
+void THexEdit::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  DGrid->setFocus();
+}
 
 // Some platforms take the focus away only after the window is gone; the caller reads the image when exec() returns.
 void THexEdit::hideEvent(QHideEvent* event) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 
 #include "image/memory_image.h"
 
@@ -30,8 +31,12 @@ class THexEdit : public QDialog {
   // Rebuilds the grid for a view; values outside 0..2 are ignored.
   void SetDataMode(int view);
   int DataMode() const;
+  // Asked before every change to the image: false leaves the grid read-only
+  // (another thread owns the image meanwhile). Unset means always editable.
+  void SetEditable(std::function<bool()> editable);
 
  protected:
+  void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
 
  private:

@@ -7,11 +7,13 @@
 #include <exception>
 
 #include "app/main_unit.h"
+#include "app/translations.h"
 #include "core/settings/settings_path.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Qmx71aApp");
+  qmx::app::InstallQtTranslations();
   QCommandLineParser parser;
   parser.addHelpOption();
   const QCommandLineOption port("port", "serial port of the programmer (else USB discovery)", "PATH");

@@ -13,6 +13,7 @@
 #include "app/about_unit.h"
 #include "app/fonts.h"
 #include "app/hex_edit.h"
+#include "app/log_follow.h"
 #include "app/window_metrics.h"
 #include "core/protocol/commands.h"
 
@@ -36,6 +37,7 @@ TMainUnit::TMainUnit(AppOptions options, QWidget* parent)
   column->addWidget(BuildMcwExtPanel());
   column->addWidget(BuildLogArea(), 1);
   setCentralWidget(central);
+  FollowLogEnd(Memo);
   BuildMenus();
   BuildStatusBar();
 

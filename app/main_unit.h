@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -125,7 +126,9 @@ class TMainUnit : public QMainWindow {
   ProgramSettings CurrentSettings() const;
   int DumpLayoutIndex() const;
   enum class Reload { kNoFile, kLoaded, kFailed };
-  Reload ReloadDataFile();
+  // Reloads the named file in its own format; `reportDropped` logs the HEX
+  // data that lies beyond the part.
+  Reload ReloadDataFile(bool reportDropped = false);
   // Runs `job` on the operation thread with the window as its operator, the
   // window painting meanwhile; `done` gets the result on the window thread.
   void RunOperation(std::function<int(Operator&)> job, std::function<void(int)> done = {});
@@ -215,6 +218,26 @@ class TMainUnit : public QMainWindow {
   QProgressBar* progress_ = nullptr;
   TAboutUnit* about_ = nullptr;
   THexEdit* hexEdit_ = nullptr;
+
+  // --- The running operation's own panel: its name, progress and cancel
+  // (operations.cpp, window_layout.cpp). ---
+ public slots:
+  // Asks the running operation to stop at its next block or page.
+  void CancelBtnClick();
+
+ private:
+  // The label and bar, hidden while idle; also makes CancelBtn.
+  QWidget* BuildProgressPanel(QWidget* parent);
+  void ShowProgressText();
+  // Set by each command before RunOperation: what the panel calls it.
+  QString opName_;
+  int opPercent_ = -1;
+  std::chrono::steady_clock::time_point opStarted_;
+  std::atomic<bool> cancelRequested_{false};
+  QWidget* ProgressPanel = nullptr;
+  QLabel* ProgressLabel = nullptr;
+  QPushButton* CancelBtn = nullptr;
+  QTimer* ProgressTimer = nullptr;
 };
 
 }  // namespace qmx::app

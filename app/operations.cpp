@@ -1,4 +1,5 @@
 #include <QComboBox>
+#include <QPushButton>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -45,6 +46,7 @@ class WindowOperator : public Operator {
   void Progress(int done, int total) override {
     QMetaObject::invokeMethod(w_, [w = w_, done, total] { w->OnProgress(done, total); }, Qt::QueuedConnection);
   }
+  bool Cancelled() override { return w_->cancelRequested_.load(); }
 
  private:
   TMainUnit* w_;
@@ -72,14 +74,39 @@ void TMainUnit::SetOperationControls(bool running) {
   // Shortcuts belong to the actions, not to the menu bar: switch them too.
   for (QAction* a : {mnExtPanel, mnClearBuffer, mnHWReset, mnVersion}) a->setEnabled(!running);
   for (QAction* a : {mnSaveHex, mnCheckSum, mnHexEditor}) a->setEnabled(!running && controlsEnabled_);
-  progress_->setVisible(running);
-  if (running) progress_->setRange(0, 0);
+  ProgressPanel->setVisible(running);
+  CancelBtn->setEnabled(running);
+  if (running) {
+    progress_->setRange(0, 0);
+    ProgressTimer->start();
+    ShowProgressText();
+  } else {
+    ProgressTimer->stop();
+  }
 }
 
 void TMainUnit::OnProgress(int done, int total) {
   if (!opRunning_ || total <= 0) return;
   progress_->setRange(0, total);
   progress_->setValue(done);
+  const int percent = static_cast<int>(100LL * done / total);
+  if (percent == opPercent_) return;
+  opPercent_ = percent;
+  ShowProgressText();
+}
+
+void TMainUnit::ShowProgressText() {
+  QString text = opName_;
+  if (opPercent_ >= 0) text += QStringLiteral("  %1%").arg(opPercent_);
+  // Short passes are over before a count of seconds would mean anything.
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - opStarted_).count();
+  if (seconds >= 1) text += QStringLiteral("  %1秒").arg(seconds);
+  ProgressLabel->setText(text);
+}
+
+void TMainUnit::CancelBtnClick() {
+  if (opRunning_) cancelRequested_ = true;
 }
 
 void TMainUnit::RunOperation(std::function<int(Operator&)> job, std::function<void(int)> done) {
@@ -88,6 +115,9 @@ void TMainUnit::RunOperation(std::function<int(Operator&)> job, std::function<vo
     return;
   }
   opRunning_ = true;
+  cancelRequested_ = false;  // a press meant for the last operation
+  opPercent_ = -1;
+  opStarted_ = std::chrono::steady_clock::now();
   SetOperationControls(true);
   worker_ = std::thread([this, job = std::move(job), done = std::move(done)] {
     WindowOperator op(this);
@@ -118,6 +148,7 @@ void TMainUnit::ProgBtnClick() {
   const QString countLine = QString::asprintf("----- プログラムカウント %d -----", executed_ + 1);
   const bool erase = cbProgramMode->currentIndex() == 1;
   const ProgramSettings settings = CurrentSettings();
+  opName_ = "プログラム";
   RunOperation(
       [this, reload, countLine, erase, settings](Operator& op) -> int {
         op.LogLine(countLine.toStdString());
@@ -126,12 +157,19 @@ void TMainUnit::ProgBtnClick() {
           op.LogLine("HEXファイルの読み込みに失敗しました。");
           return 0;
         }
-        if (erase) {
-          if (!ProgramWriteSide(link_, image_, reverse_, settings, op, kErase)) return 0;
-          if (!ProgramReadSide(link_, image_, reverse_, settings, op, kBlankCheck)) return 0;
-        }
-        if (!ProgramWriteSide(link_, image_, reverse_, settings, op, kWrite)) return 0;
-        if (!ProgramReadSide(link_, image_, reverse_, settings, op, kCompare)) return 0;
+        // A cancel that comes between two steps stops the sequence too.
+        auto stopped = [&op] {
+          if (op.Cancelled()) op.LogLine("中止しました。");
+          return op.Cancelled();
+        };
+        auto write = [&](WriteSideOperation step) {
+          return !stopped() && ProgramWriteSide(link_, image_, reverse_, settings, op, step);
+        };
+        auto read = [&](ReadSideOperation step) {
+          return !stopped() && ProgramReadSide(link_, image_, reverse_, settings, op, step);
+        };
+        if (erase && !(write(kErase) && read(kBlankCheck))) return 0;
+        if (!write(kWrite) || !read(kCompare)) return 0;
         op.LogLine("-- プログラム正常終了 --");
         return 1;
       },
@@ -143,28 +181,36 @@ void TMainUnit::ProgBtnClick() {
 }
 
 void TMainUnit::ReadBtnClick() {
+  if (opRunning_ || !link_.IsOpen()) return;  // the panel keeps the running one's name
   const ProgramSettings settings = CurrentSettings();
+  opName_ = "読み出し";
   RunOperation([this, settings](Operator& op) {
     return ProgramReadSide(link_, image_, reverse_, settings, op, kRead);
   });
 }
 
 void TMainUnit::CompareBtnClick() {
+  if (opRunning_ || !link_.IsOpen()) return;  // the panel keeps the running one's name
   const ProgramSettings settings = CurrentSettings();
+  opName_ = "比較";
   RunOperation([this, settings](Operator& op) {
     return ProgramReadSide(link_, image_, reverse_, settings, op, kCompare);
   });
 }
 
 void TMainUnit::BlankChkBtnClick() {
+  if (opRunning_ || !link_.IsOpen()) return;  // the panel keeps the running one's name
   const ProgramSettings settings = CurrentSettings();
+  opName_ = "ブランクチェック";
   RunOperation([this, settings](Operator& op) {
     return ProgramReadSide(link_, image_, reverse_, settings, op, kBlankCheck);
   });
 }
 
 void TMainUnit::mnCheckSumClick() {
+  if (opRunning_ || !link_.IsOpen()) return;  // the panel keeps the running one's name
   const ProgramSettings settings = CurrentSettings();
+  opName_ = "チェックサム";
   RunOperation([this, settings](Operator& op) {
     return ProgramReadSide(link_, image_, reverse_, settings, op, kChecksum);
   });
@@ -178,13 +224,16 @@ void TMainUnit::WriteBtnClick() {
     return;
   }
   const ProgramSettings settings = CurrentSettings();
+  opName_ = "書き込み";
   RunOperation([this, settings](Operator& op) {
     return ProgramWriteSide(link_, image_, reverse_, settings, op, kWrite);
   });
 }
 
 void TMainUnit::EraseBtnClick() {
+  if (opRunning_ || !link_.IsOpen()) return;  // the panel keeps the running one's name
   const ProgramSettings settings = CurrentSettings();
+  opName_ = "消去";
   RunOperation([this, settings](Operator& op) {
     return ProgramWriteSide(link_, image_, reverse_, settings, op, kErase);
   });

@@ -1,7 +1,8 @@
 // qmx71-screenshots: renders the main window (connected, extended panels
-// open; after reading the part), the hex editor in each view and the about
-// dialog to PNG files, for the documentation.
-//   qmx71-screenshots OUTPUT_DIR      (QMX71_PORT names the programmer)
+// open; after reading the part; part-way through a write), the hex editor in
+// each view and the about dialog to PNG files, for the documentation.
+//   qmx71-screenshots OUTPUT_DIR      (QMX71_PORT names the programmer; the
+//                                      write needs a programmer's own pace)
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -9,6 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <cstdio>
@@ -16,9 +18,11 @@
 #include "app/about_unit.h"
 #include "app/hex_edit.h"
 #include "app/main_unit.h"
+#include "app/translations.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  qmx::app::InstallQtTranslations();
   if (argc != 2) {
     std::fprintf(stderr, "usage: qmx71-screenshots OUTPUT_DIR\n");
     return 2;
@@ -49,6 +53,21 @@ int main(int argc, char** argv) {
   while (window.OperationRunning()) QApplication::processEvents(QEventLoop::AllEvents, 20);
   QApplication::processEvents();
   saved = window.grab().save(out.filePath("main-window-read.png")) && saved;
+
+  // Byte by byte the write takes long enough to show its progress; the
+  // picture is taken a few seconds in, then the write is cancelled.
+  window.findChild<QLineEdit*>("edPageSize")->setText("1");
+  window.WriteBtnClick();
+  waited.restart();
+  while (window.OperationRunning() && waited.elapsed() < 2500) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  if (!window.OperationRunning()) {
+    std::fprintf(stderr, "qmx71-screenshots: the write ended before its picture (an instant programmer?)\n");
+    return 3;
+  }
+  saved = window.grab().save(out.filePath("main-window-busy.png")) && saved;
+  window.CancelBtnClick();
+  while (window.OperationRunning()) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  window.findChild<QLineEdit*>("edPageSize")->setText("32");
 
   qmx::app::THexEdit* editor = window.HexEditor();
   for (int view = 0; view < 3; ++view) {

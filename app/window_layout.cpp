@@ -14,8 +14,10 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/fonts.h"
 #include "app/main_unit.h"
@@ -46,6 +48,25 @@ QComboBox* DropDown(QWidget* parent, const char* name, const QStringList& items,
   box->setCurrentIndex(selected);
   return box;
 }
+
+// Keeps the window at least as tall as its layout needs with the panels now
+// shown: squeezed below that, the extended panels would lie over the
+// operation buttons.
+class MinimumHeightGuard : public QObject {
+ public:
+  explicit MinimumHeightGuard(QMainWindow* window) : QObject(window), window_(window) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent) {
+      window_->centralWidget()->layout()->invalidate();
+      window_->layout()->invalidate();
+      window_->setMinimumHeight(std::max(kMinimumHeight, window_->layout()->totalMinimumSize().height()));
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  QMainWindow* window_;
+};
 
 }  // namespace
 
@@ -202,6 +223,9 @@ QWidget* TMainUnit::BuildMcwExtPanel() {
 
   connect(cbMcwDataMode, &QComboBox::activated, this, [this] { cbMcwDataModeChange(); });
   McwExtPanel->hide();
+  auto* guard = new MinimumHeightGuard(this);
+  ExtPanel->installEventFilter(guard);
+  McwExtPanel->installEventFilter(guard);
   return McwExtPanel;
 }
 
@@ -245,6 +269,9 @@ QWidget* TMainUnit::BuildLogArea() {
   btnReset->hide();  // a service control nothing in the program shows
   line->addWidget(btnReset);
   line->addStretch(1);
+  line->addWidget(BuildProgressPanel(row));
+  line->addWidget(CancelBtn);
+  line->addSpacing(12);
   LogClearBtn = new QPushButton("クリア", row);
   LogClearBtn->setObjectName("LogClearBtn");
   line->addWidget(LogClearBtn);
@@ -256,6 +283,9 @@ QWidget* TMainUnit::BuildLogArea() {
   Memo->setFont(LogFont());
   Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo->setContextMenuPolicy(Qt::CustomContextMenu);
+  // Two lines at least, not the scroll area's default: at the window's
+  // smallest height the log gives way, not the panels above it.
+  Memo->setMinimumHeight(2 * Memo->fontMetrics().lineSpacing() + 2 * Memo->frameWidth());
   column->addWidget(Memo, 1);
 
   connect(LedTestBtn, &QPushButton::clicked, this, &TMainUnit::LedTestBtnClick);
@@ -333,12 +363,39 @@ void TMainUnit::BuildStatusBar() {
     }
     statusPanels_[i] = panel;
   }
-  progress_ = new QProgressBar(bar);
+}
+
+QWidget* TMainUnit::BuildProgressPanel(QWidget* parent) {
+  // In the log's own row: it stays usable while the operation thread runs,
+  // and showing it takes no height from the panels above. 中止 is the
+  // caller's to place, beside it.
+  ProgressPanel = new QWidget(parent);
+  ProgressPanel->setObjectName("ProgressPanel");
+  auto* shown = new QHBoxLayout(ProgressPanel);
+  shown->setContentsMargins(0, 0, 0, 0);
+  ProgressLabel = new QLabel(ProgressPanel);
+  ProgressLabel->setObjectName("ProgressLabel");
+  // Against the bar: as the text grows it takes from the stretch on its
+  // left, and the bar and 中止 stay where they are.
+  ProgressLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  progress_ = new QProgressBar(ProgressPanel);
   progress_->setObjectName("ProgressBar");
-  progress_->setFixedWidth(120);
+  progress_->setMinimumWidth(60);  // room for the factory's LED test in the same row
+  progress_->setMaximumWidth(120);
   progress_->setTextVisible(false);
-  progress_->hide();
-  bar->addPermanentWidget(progress_);
+  shown->addWidget(ProgressLabel);
+  shown->addWidget(progress_);
+  ProgressPanel->hide();
+  CancelBtn = new QPushButton("中止", parent);
+  CancelBtn->setObjectName("CancelBtn");
+  CancelBtn->setShortcut(QKeySequence(Qt::Key_Escape));
+  CancelBtn->setEnabled(false);
+  connect(CancelBtn, &QPushButton::clicked, this, &TMainUnit::CancelBtnClick);
+
+  ProgressTimer = new QTimer(this);
+  ProgressTimer->setInterval(500);  // the seconds count on while no block ends
+  connect(ProgressTimer, &QTimer::timeout, this, &TMainUnit::ShowProgressText);
+  return ProgressPanel;
 }
 
 }  // namespace qmx::app

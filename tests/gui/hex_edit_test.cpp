@@ -1,5 +1,6 @@
 // The hex editor as the operator sees it: the window, the grid per view and part size, the cells and tooltips,
 // typing into the image, and closing from the menu.
+#include <QApplication>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -226,8 +227,9 @@ class HexEditTest : public QObject {
 
   void TypingShowsAsItGoes() {
     Show(128, 0);
-    Type(1, 17, ".");  // punctuation starts no search by first letter
-    QCOMPARE(Grid()->currentIndex(), At(1, 17));
+    Type(1, 5, ".");  // punctuation starts no search by first letter
+    QCOMPARE(Grid()->currentIndex(), At(1, 5));
+    QCOMPARE(Cell(1, 5), QStringLiteral("FF"));
     Type(0, 3, "4");  // entering a cell starts fresh
     QCOMPARE(Cell(0, 3), QStringLiteral("4"));
     QCOMPARE(Byte(2), 0xFF);
@@ -276,12 +278,18 @@ class HexEditTest : public QObject {
     QCOMPARE(Byte(2), 0x01);
 
     const std::vector<std::uint8_t> before(image_.Data(), image_.Data() + 64);
-    // Past the part, the text column, then the address column: that cannot be entered, the text cell stays current.
+    // Past the part, the text column and the address column take neither the cursor nor a selection: typing
+    // there would go nowhere.
+    const QModelIndex current = Grid()->currentIndex();
     for (int column : {9, 17, 0}) {
-      Type(0, column, "12");
-      QCOMPARE(Grid()->currentIndex(), At(0, column == 0 ? 17 : column));
+      Type(0, column, "");
+      QCOMPARE(Grid()->currentIndex(), current);
+      QVERIFY(!Grid()->selectionModel()->isSelected(At(0, column)));
     }
-    MoveOn();
+    QTest::keyClick(Grid(), Qt::Key_End);
+    QCOMPARE(Grid()->currentIndex(), At(0, 8));
+    QTest::keyClick(Grid(), Qt::Key_Right);
+    QCOMPARE(Grid()->currentIndex(), At(0, 8));
     QVERIFY(std::equal(before.begin(), before.end(), image_.Data()));
     QCOMPARE(Cell(0, 9), QString());
     QTest::keyClick(Grid(), Qt::Key_Home);
@@ -323,16 +331,20 @@ class HexEditTest : public QObject {
     QSignalSpy exits(edit.findChild<QAction*>("mnExit"), &QAction::triggered);
     int byteOnClose = -1;  // the main window reads the image as soon as exec() is back
     connect(&edit, &QDialog::finished, this, [&] { byteOnClose = Byte(0); });
-    QTimer::singleShot(0, &edit, [&] {
-      QVERIFY(QTest::qWaitForWindowActive(&edit));
-      auto* grid = edit.findChild<QTableView*>("DGrid");
-      QTest::keyClicks(grid, "AB");
-      QTest::keyClick(grid, Qt::Key_X, Qt::ControlModifier);
-    });
-    QTimer::singleShot(5000, &edit, &QDialog::accept);  // a dead shortcut fails instead of hanging
-    QCOMPARE(edit.exec(), int(QDialog::Rejected));
-    QCOMPARE(exits.count(), 1);
-    QCOMPARE(byteOnClose, 0xAB);
+    // Each opening starts in the grid: the keys go wherever the focus is.
+    for (const char* keys : {"AB", "CD"}) {
+      QTimer::singleShot(0, &edit, [&] {
+        QVERIFY(QTest::qWaitForWindowActive(&edit));
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClicks(focus, keys);
+        edit.findChild<QComboBox*>("cbDataMode")->setFocus();  // the operator was there last
+        QTest::keyClick(focus, Qt::Key_X, Qt::ControlModifier);
+      });
+      QTimer::singleShot(5000, &edit, &QDialog::accept);  // a dead shortcut fails instead of hanging
+      QCOMPARE(edit.exec(), int(QDialog::Rejected));
+      QCOMPARE(byteOnClose, QString(keys).toInt(nullptr, 16));
+    }
+    QCOMPARE(exits.count(), 2);
   }
 };
 

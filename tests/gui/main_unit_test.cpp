@@ -130,6 +130,12 @@ class MainUnitTest : public GuiFixture {
     StartSim("QMX-71A");
     auto w = Window();
     QVERIFY(WaitConnected(*w));
+    auto* type = w->findChild<QComboBox*>("cbType");
+    auto* device = w->findChild<QComboBox*>("cbDevice");
+    type->setCurrentIndex(1);
+    w->cbTypeChange();
+    device->setCurrentIndex(4);
+    w->cbDeviceChange();
     sim_->Unplug();
     QTRY_VERIFY_WITH_TIMEOUT(!w->Connected(), 2500);
     QVERIFY(w->StatusText(0).isEmpty());
@@ -140,7 +146,23 @@ class MainUnitTest : public GuiFixture {
     QVERIFY(w->ProgrammerModelValue() == 0);  // kept for the settings
     QVERIFY(sim_->Replug());
     QVERIFY(WaitConnected(*w));
-    QCOMPARE(w->findChild<QComboBox*>("cbType")->count(), 2);
+    QCOMPARE(type->count(), 2);
+    // A glitch on the cable keeps the operator's choice.
+    QCOMPARE(type->currentIndex(), 1);
+    QCOMPARE(device->currentText(), QString("24C08"));
+    QCOMPARE(w->Image().Size(), 1024);
+  }
+
+  void aPortHeldByAnotherProgramIsReportedOnce() {
+    StartSim("QMX-71A");
+    qmx::Connection other;  // a second instance of the program
+    QVERIFY(other.OpenPort(link_.toStdString()));
+    auto w = Window();
+    QTest::qWait(2300);  // two poll ticks
+    QVERIFY(!w->Connected());
+    QCOMPARE(w->LogLines(), QStringList{"ポートは他のプログラムが使用中です。"});
+    other.Disconnect();
+    QVERIFY(WaitConnected(*w));
   }
 
   void hungProgrammerEndsTheSequenceAndIsFoundAgainAfterResume() {

@@ -9,8 +9,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QToolButton>
@@ -20,6 +22,8 @@
 
 #include "app/hex_edit.h"
 #include "app/main_unit.h"
+#include "app/translations.h"
+#include "app/window_metrics.h"
 #include "image/intel_hex.h"
 #include "tests/gui/gui_fixture.h"
 
@@ -90,6 +94,8 @@ class OperationsTest : public GuiFixture {
   }
 
  private slots:
+  // As the program itself does: Qt's message-box buttons in Japanese.
+  void initTestCase() { QVERIFY(qmx::app::InstallQtTranslations()); }
   void init() { SetUpFixture(); }
   void cleanup() {
     w_.reset();
@@ -258,11 +264,13 @@ class OperationsTest : public GuiFixture {
     // The question runs its own event loop: what happens while it is open is
     // done from timers inside that loop.
     int asked = 0;
+    QString cancelText;
     QTimer watch;
     connect(&watch, &QTimer::timeout, [&] {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
       if (!box || asked > 0) return;
       ++asked;
+      cancelText = box->button(QMessageBox::Cancel)->text();
       QVERIFY(w_->Busy());
       sim_->PressSwitch();  // a second press while the question is open
       sim_->ReleaseSwitch();
@@ -272,6 +280,7 @@ class OperationsTest : public GuiFixture {
     sim_->PressSwitch();
     sim_->ReleaseSwitch();
     QTRY_VERIFY_WITH_TIMEOUT(asked == 1, 5000);
+    QCOMPARE(cancelText, QString("キャンセル"));
     QVERIFY(WaitDone());
     watch.stop();
     QTest::qWait(1300);  // a tick after the sequence: the dropped press stays dropped
@@ -347,20 +356,37 @@ class OperationsTest : public GuiFixture {
     QCOMPARE(w_->StatusText(2), sum);
     QCOMPARE(w_->findChild<QLineEdit*>("edDataFile")->text(), hex);
 
-    // A failed load clears the image and says nothing; the named file stays.
+    // A failed load clears the image, says so and names no file: the field tells what the image holds.
     const QString bad = dir_->filePath("bad.hex");
     WriteFile(bad, ":0400000001020304F0\r\n");
     w_->mnLogClearClick();
     QVERIFY(!w_->LoadDataFile(bad));
-    QVERIFY(w_->LogLines().isEmpty());
+    QCOMPARE(w_->LogLines(), QStringList{"HEXファイルの読み込みに失敗しました。"});
     QCOMPARE(w_->Image().Data()[0], std::uint8_t{0xFF});
-    QCOMPARE(w_->findChild<QLineEdit*>("edDataFile")->text(), hex);
+    QVERIFY(w_->findChild<QLineEdit*>("edDataFile")->text().isEmpty());
+    QVERIFY(w_->StatusText(1).isEmpty());
 
-    // Binary files through the same command; one longer than the part fails.
+    // Data beyond the part is loaded up to the part's end and reported.
+    QVERIFY(w_->LoadDataFile(HexFile("long.hex", Pattern(520, 5))));
+    QCOMPARE(w_->LogLines().back(), QString("ファイルのデータがデバイスの容量を超えています（8 バイトを無視しました）。"));
+
+    // Binary files through the same command; a part change reloads them as binary, and refuses one longer
+    // than the new part.
     const QString bin = dir_->filePath("in.bin");
     WriteFile(bin, QByteArray(reinterpret_cast<const char*>(data.data()), 512));
     QVERIFY(w_->LoadDataFile(bin));
     QVERIFY(std::equal(data.begin(), data.end(), w_->Image().Data()));
+    auto* device = w_->findChild<QComboBox*>("cbDevice");
+    device->setCurrentIndex(4);  // 24C08
+    w_->cbDeviceChange();
+    QVERIFY(std::equal(data.begin(), data.end(), w_->Image().Data()));
+    QCOMPARE(w_->Image().Data()[512], std::uint8_t{0xFF});
+    device->setCurrentIndex(2);  // 24C02
+    w_->cbDeviceChange();
+    QCOMPARE(w_->LogLines().back(), QString("HEXファイルの読み込みに失敗しました。"));
+    QCOMPARE(w_->Image().Data()[0], std::uint8_t{0xFF});
+    device->setCurrentIndex(3);
+    w_->cbDeviceChange();
     WriteFile(bin, QByteArray(513, 'x'));
     QVERIFY(!w_->LoadDataFile(bin));
 
@@ -391,11 +417,20 @@ class OperationsTest : public GuiFixture {
       auto* editor = qobject_cast<QDialog*>(QApplication::activeModalWidget());
       shown = editor == w_->HexEditor();
       view = w_->HexEditor()->DataMode();
-      if (editor) editor->close();
+      if (!editor) return;
+      // The switch under the open editor: the poll ticks meanwhile and must start nothing.
+      sim_->PressSwitch();
+      sim_->ReleaseSwitch();
+      QTimer::singleShot(1300, editor, [editor] { editor->close(); });
     });
     w_->mnHexEditorClick();
     QVERIFY(shown);
     QCOMPARE(view, 2);  // the Microwire data mode
+    QVERIFY(WaitDone());
+    QTest::qWait(1100);  // nor at the tick after it closed
+    QVERIFY(!w_->OperationRunning());
+    QVERIFY(!w_->LogLines().contains("----- プログラムカウント 1 -----"));
+    QCOMPARE(Counters(), QString("0/0/0"));
     // Changing the editor's view leaves the window's data mode alone.
     w_->HexEditor()->SetDataMode(0);
     QCOMPARE(w_->findChild<QComboBox*>("cbMcwDataMode")->currentIndex(), 2);
@@ -411,32 +446,125 @@ class OperationsTest : public GuiFixture {
     QVERIFY(!opened);
   }
 
+  void logFollowsItsEndUnlessScrolledUp() {
+    Connect("QMX-71C", "24C16", 1, 5);
+    auto* bar = w_->findChild<QPlainTextEdit*>("Memo")->verticalScrollBar();
+    w_->ReadBtnClick();
+    QVERIFY(WaitDone());
+    QVERIFY(bar->maximum() > 0);
+    // The extended panel takes room from the log: it still follows afterwards.
+    w_->findChild<QAction*>("mnExtPanel")->trigger();
+    QTest::qWait(50);
+    w_->ReadBtnClick();
+    QVERIFY(WaitDone());
+    QCOMPARE(bar->value(), bar->maximum());
+    // Scrolled up to read, the operator keeps the place.
+    bar->setValue(10);
+    w_->ReadBtnClick();
+    QVERIFY(WaitDone());
+    QCOMPARE(bar->value(), 10);
+    bar->setValue(bar->maximum());
+    w_->ReadBtnClick();
+    QVERIFY(WaitDone());
+    QCOMPARE(bar->value(), bar->maximum());
+  }
+
   void longWorkShowsProgressAndLocksTheControls() {
     Connect("QMX-71C", "24C64", 1, 7);
+    // At the smallest height, extended panels open: the progress row must
+    // not push them over the operation buttons.
+    w_->findChild<QAction*>("mnExtPanel")->trigger();
+    w_->resize(w_->width(), w_->minimumHeight());
     auto* bar = w_->findChild<QProgressBar*>("ProgressBar");
+    auto* label = w_->findChild<QLabel*>("ProgressLabel");
+    auto* sumPanel = w_->findChild<QLabel*>("StatusPanel2");
+    auto* top = w_->findChild<QWidget*>("Panel2");
+    auto* ext = w_->findChild<QWidget*>("ExtPanel");
+    auto* log = w_->findChild<QWidget*>("Panel1");
     QVERIFY(!bar->isVisible());
+    QVERIFY(!w_->findChild<QPushButton*>("CancelBtn")->isEnabled());
     int seenMax = 0;
-    bool locked = false;
+    bool locked = false, named = true, sumRoom = true, clear = true;
     QTimer sample;
     connect(&sample, &QTimer::timeout, [&] {
       if (!w_->OperationRunning()) return;
       seenMax = std::max(seenMax, bar->maximum());
-      locked = locked || !w_->findChild<QWidget*>("Panel2")->isEnabled();
+      locked = locked || !top->isEnabled();
+      named = named && label->text().startsWith("読み出し");
+      sumRoom = sumRoom && sumPanel->contentsRect().width() >= sumPanel->fontMetrics().horizontalAdvance("checksum=WWWW");
+      clear = clear && top->height() == qmx::app::kTopPanelHeight && ext->y() > top->geometry().bottom() &&
+              log->y() > ext->geometry().bottom();
     });
     sample.start(5);
     w_->ReadBtnClick();
     QVERIFY(bar->isVisible());
+    QVERIFY(w_->findChild<QPushButton*>("CancelBtn")->isEnabled());
     for (const char* name : {"mnVersion", "mnHexEditor", "mnClearBuffer", "mnSaveHex", "mnCheckSum"})
       QVERIFY2(!w_->findChild<QAction*>(name)->isEnabled(), name);  // their shortcuts too
     w_->ReadBtnClick();  // refused while the first runs
+    w_->EraseBtnClick();
     QVERIFY(WaitDone());
     sample.stop();
     QVERIFY(locked);
     QVERIFY(seenMax > 1);
+    QVERIFY2(named, qPrintable(label->text()));
+    QVERIFY(label->text().contains("%"));
+    QVERIFY(sumRoom);
+    QVERIFY(clear);
     QVERIFY(!bar->isVisible());
+    QVERIFY(!w_->findChild<QPushButton*>("CancelBtn")->isEnabled());
     QCOMPARE(w_->LogLines().count("読出しデータ:"), 1);
     QVERIFY(w_->findChild<QAction*>("mnVersion")->isEnabled());
     QVERIFY(w_->findChild<QAction*>("mnSaveHex")->isEnabled());
+  }
+
+  // A part that takes tens of seconds to write, page by page, against the
+  // programmer's own pace; the cancel comes once the pages are going out.
+  void cancelStopsThePassAndSwitchesTheSupplyOff_data() {
+    QTest::addColumn<bool>("program");
+    QTest::addColumn<bool>("escape");
+    QTest::newRow("program, 中止") << true << false;
+    QTest::newRow("write, Esc") << false << true;
+  }
+  void cancelStopsThePassAndSwitchesTheSupplyOff() {
+    QFETCH(bool, program);
+    QFETCH(bool, escape);
+    timing_ = qmx::sim::Timing::kReal;
+    Connect("QMX-71C", "24C64", 1, 7);
+    w_->findChild<QLineEdit*>("edPageSize")->setText("1");
+    w_->findChild<QComboBox*>("cbProgramMode")->setCurrentIndex(0);
+    const auto data = Pattern(8192, 6);
+    QVERIFY(w_->LoadDataFile(HexFile("data.hex", data)));
+    QVERIFY(sim_->SetPartContents(std::vector<std::uint8_t>(8192, 0x00)));
+    w_->mnLogClearClick();
+    w_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    auto* cancel = w_->findChild<QPushButton*>("CancelBtn");
+    (w_.get()->*(program ? &TMainUnit::ProgBtnClick : &TMainUnit::WriteBtnClick))();
+    QTRY_VERIFY_WITH_TIMEOUT(w_->findChild<QProgressBar*>("ProgressBar")->value() > 0, 5000);
+    QElapsedTimer pressed;
+    pressed.start();
+    if (escape) {
+      QTest::keyClick(w_.get(), Qt::Key_Escape);
+    } else {
+      cancel->click();
+    }
+    // The pages already on their way (a few kilobytes in the port's buffers,
+    // some 3 s of write cycles here) are written first; the whole pass
+    // would take over 40 s.
+    while (w_->OperationRunning() && pressed.elapsed() < 10000) QTest::qWait(5);
+    QVERIFY2(pressed.elapsed() < 5000, qPrintable(QString::number(pressed.elapsed())));
+    QTest::qWait(20);
+    const QStringList log = w_->LogLines();
+    QVERIFY2(log.contains("中止しました。"), qPrintable(log.join("\n")));
+    QVERIFY(!log.contains("書き込みが完了しました。"));
+    QVERIFY(!log.contains("データはバッファと同一です。"));  // no step after the cancelled one
+    QCOMPARE(Counters(), QString(program ? "1/0/1" : "0/0/0"));
+    Synced(*w_);
+    QVERIFY(!sim_->State().supplyOn);
+    const auto part = sim_->PartContents();
+    QVERIFY(std::mismatch(part.begin(), part.end(), data.begin()).first - part.begin() < 4096);
+    QVERIFY(!cancel->isEnabled());
   }
 };
 
