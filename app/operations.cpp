@@ -180,41 +180,20 @@ void TMainUnit::ProgBtnClick() {
   if (!opRunning_) busy_ = false;
 }
 
-void TMainUnit::ReadBtnClick() {
+// The four read-side commands differ only in their name and operation.
+void TMainUnit::StartReadSide(const char* name, int operation) {
   if (opRunning_ || !link_.IsOpen()) return;  // the panel keeps the running one's name
   const ProgramSettings settings = CurrentSettings();
-  opName_ = "読み出し";
-  RunOperation([this, settings](Operator& op) {
-    return ProgramReadSide(link_, image_, reverse_, settings, op, kRead);
+  opName_ = name;
+  RunOperation([this, settings, operation](Operator& op) {
+    return ProgramReadSide(link_, image_, reverse_, settings, op, operation);
   });
 }
 
-void TMainUnit::CompareBtnClick() {
-  if (opRunning_ || !link_.IsOpen()) return;  // the panel keeps the running one's name
-  const ProgramSettings settings = CurrentSettings();
-  opName_ = "比較";
-  RunOperation([this, settings](Operator& op) {
-    return ProgramReadSide(link_, image_, reverse_, settings, op, kCompare);
-  });
-}
-
-void TMainUnit::BlankChkBtnClick() {
-  if (opRunning_ || !link_.IsOpen()) return;  // the panel keeps the running one's name
-  const ProgramSettings settings = CurrentSettings();
-  opName_ = "ブランクチェック";
-  RunOperation([this, settings](Operator& op) {
-    return ProgramReadSide(link_, image_, reverse_, settings, op, kBlankCheck);
-  });
-}
-
-void TMainUnit::mnCheckSumClick() {
-  if (opRunning_ || !link_.IsOpen()) return;  // the panel keeps the running one's name
-  const ProgramSettings settings = CurrentSettings();
-  opName_ = "チェックサム";
-  RunOperation([this, settings](Operator& op) {
-    return ProgramReadSide(link_, image_, reverse_, settings, op, kChecksum);
-  });
-}
+void TMainUnit::ReadBtnClick() { StartReadSide("読み出し", kRead); }
+void TMainUnit::CompareBtnClick() { StartReadSide("比較", kCompare); }
+void TMainUnit::BlankChkBtnClick() { StartReadSide("ブランクチェック", kBlankCheck); }
+void TMainUnit::mnCheckSumClick() { StartReadSide("チェックサム", kChecksum); }
 
 void TMainUnit::WriteBtnClick() {
   if (opRunning_ || !link_.IsOpen()) return;
