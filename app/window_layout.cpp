@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QStatusBar>
+#include <QShortcut>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -388,9 +389,14 @@ QWidget* TMainUnit::BuildProgressPanel(QWidget* parent) {
   ProgressPanel->hide();
   CancelBtn = new QPushButton("中止", parent);
   CancelBtn->setObjectName("CancelBtn");
-  CancelBtn->setShortcut(QKeySequence(Qt::Key_Escape));
   CancelBtn->setEnabled(false);
   connect(CancelBtn, &QPushButton::clicked, this, &TMainUnit::CancelBtnClick);
+  // A button's own shortcut clicks it only after 100 ms of pressed look; a
+  // stop should not wait for an animation.
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, [this] {
+    if (CancelBtn->isEnabled()) CancelBtnClick();
+  });
 
   ProgressTimer = new QTimer(this);
   ProgressTimer->setInterval(500);  // the seconds count on while no block ends

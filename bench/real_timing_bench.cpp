@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -70,6 +71,7 @@ struct Sample {
   bool ok = false;
   double ms = 0;
   sim::TimingAccount account;
+  int overlapped = 0;  // checkpoint answers, which come while later pages are written
   double floorMs = 0;
   double Ratio() const { return floorMs > 0 ? ms / floorMs : 0; }
 };
@@ -108,6 +110,7 @@ struct Bench {
     size = static_cast<std::int32_t>(sim.PartContents().size());
     ok = ok && sim.SetPartContents(RandomBytes(static_cast<std::size_t>(size), 7));
     ::setenv("QMX71_PORT", link.c_str(), 1);
+    sim.SetCommandObserver([this](const sim::LoggedCommand& c) { versions += c.code == qmx::GET_VERSION; });
   }
   ~Bench() { sim.Stop(); }
 
@@ -117,17 +120,22 @@ struct Bench {
     sim.WaitIdle(2s);
     std::this_thread::sleep_for(20ms);
     sim.ResetAccount();
+    versions = 0;
     const auto t0 = Clock::now();
     Sample s;
     s.ok = work();
     s.ms = Ms(Clock::now() - t0);
     s.account = sim.Account();
+    // A write pass's version queries are answered behind pages still to be
+    // written: their latency is not on the pass's path.
+    s.overlapped = versions;
     const auto latency = sim::AnswerLatency(RealOptions());
-    s.floorMs = Ms(s.account.answers * latency + s.account.busTime + s.account.writeCycles);
+    s.floorMs = Ms((s.account.answers - s.overlapped) * latency + s.account.busTime + s.account.writeCycles);
     return s;
   }
 
   sim::PtySimulator sim{RealOptions()};
+  std::atomic<int> versions{0};
   std::string link;
   std::int32_t size = 0;
   bool ok = false;
@@ -252,7 +260,8 @@ Sample Median(std::vector<Sample> samples) {
 }
 
 double OverFloorUs(const Sample& s) {
-  return s.account.answers > 0 ? (s.ms - s.floorMs) * 1000 / s.account.answers : 0;
+  const int answers = s.account.answers - s.overlapped;
+  return answers > 0 ? (s.ms - s.floorMs) * 1000 / answers : 0;
 }
 
 void Print(const std::string& name, const Sample& s) {
@@ -261,7 +270,7 @@ void Print(const std::string& name, const Sample& s) {
   std::printf(
       "%-27s measured %8.1f ms  floor %8.1f ms = answers %4d + bus %7.1f ms + write cycles %7.1f ms"
       "  | over floor %5.0f us/answer\n",
-      name.c_str(), s.ms, s.floorMs, s.account.answers, Ms(s.account.busTime), Ms(s.account.writeCycles),
+      name.c_str(), s.ms, s.floorMs, s.account.answers - s.overlapped, Ms(s.account.busTime), Ms(s.account.writeCycles),
       OverFloorUs(s));
   std::printf("%s ratio: %.2f\n", name.c_str(), s.Ratio());
   std::fflush(stdout);

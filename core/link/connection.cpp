@@ -128,6 +128,12 @@ void Connection::Lost() {
 
 bool Connection::Flush() { return WritePending(); }
 
+void Connection::Abandon() {
+  if (!channel_.IsOpen()) return;
+  cut_ = true;
+  Lost();
+}
+
 void Connection::DrainOutput() {
   // A USB serial driver may hold kilobytes of streamed writes; the answer
   // window should start when the programmer has our last command, not before.

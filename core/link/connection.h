@@ -70,6 +70,11 @@ class Connection {
   // not send whole.
   std::uint64_t SendFailures() const { return sendFailures_; }
 
+  // The programmer stopped answering with work queued: the connection ends
+  // as after a cut write, and what the port still holds is dropped, so that
+  // a programmer that recovers does not carry out stale pages.
+  void Abandon();
+
   // Arm the answer's code before sending what provokes it; then wait.
   void Expect(std::uint8_t responseCode);
   // Without a time-out, the connection's answer window (50 ms). Either window
@@ -78,6 +83,8 @@ class Connection {
   bool WaitResponse(std::uint8_t responseCode, int timeoutMs = -1);
   // The work the programmer may still be carrying out.
   std::chrono::microseconds Outstanding() const { return pace_.Outstanding(); }
+  // All the work streamed on this connection so far, as a running total.
+  std::chrono::nanoseconds WorkSent() const { return std::chrono::nanoseconds(pace_.Mark()); }
   // The window every wait without its own time-out uses. Only test builds
   // under sanitizers widen it: their simulator falls behind real hardware.
   void SetAnswerWindowMs(int ms) { answerWindowMs_ = ms > 0 ? ms : kResponseTimeoutMs; }

@@ -3,6 +3,8 @@
 // power-of-two pieces that divide the page; the last page is cut to the range.
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <optional>
 
 #include "core/catalogue/catalogue.h"
 #include "core/link/connection.h"
@@ -57,17 +59,52 @@ void WritePiece(Connection& link, const BitReversal& reverse, const PartTarget& 
   }
 }
 
+// An operator's stop can only end the pass at the host: what the port and the
+// programmer already hold is written anyway, and a pseudo-terminal alone holds
+// some 18 kB (seconds of write cycles). So a pass that can be stopped puts a
+// version query behind every interval of streamed work and, before sending the
+// next, waits for the answer to the last: at most two intervals are ever queued
+// ahead of the programmer, and the pages of the next are on their way while it
+// answers. The modelled work prices a write cycle at its maximum, so the real
+// bound is shorter still.
+class Checkpoints {
+ public:
+  static constexpr std::chrono::milliseconds kInterval{50};
+  explicit Checkpoints(Connection& link) : link_(link), last_(link.WorkSent()) {}
+  // After each page; false when the programmer did not answer the last
+  // query, which ends the connection: it is hung with pages queued.
+  bool Passed() {
+    if (link_.WorkSent() - last_ < kInterval) return true;
+    if (armed_ && !link_.WaitResponse(RESP_VERSION)) {
+      link_.Abandon();
+      return false;
+    }
+    link_.Expect(RESP_VERSION);
+    armed_ = link_.SendCommand(GET_VERSION) && link_.Flush();
+    last_ = link_.WorkSent();
+    return armed_;
+  }
+
+ private:
+  Connection& link_;
+  std::chrono::nanoseconds last_;
+  bool armed_ = false;
+};
+
 // Pages and their pieces end on multiples of their length in the part's own
 // addresses: a range that starts inside a page is cut at the page's end
 // rather than wrapping round inside the chip and overwriting its first bytes.
-// True when every page went out; false when the link closed or the operator
-// stopped the pass first.
+// True when every page went out; false when the link closed, the programmer
+// stopped answering or the operator stopped the pass first (passes with an
+// operator are the ones that can be stopped, and only they are checkpointed).
 bool RunWritePass(Connection& link, const BitReversal& reverse, const PartTarget& part, const WritePlan& plan,
                   Operator* op, std::int32_t* position) {
   const int chunk = FrameChunk(plan.page, MaxData(part));
   const std::int32_t end = plan.start + plan.length;
   const int total = plan.length > 0 ? static_cast<int>((end - 1) / plan.page - plan.start / plan.page + 1) : 0;
   int done = 0;
+  std::optional<Checkpoints> checkpoints;
+  if (op) checkpoints.emplace(link);
   // A programmer that stopped taking bytes has closed the link: the pass
   // ends at the first page that could not go out whole.
   for (std::int32_t t = 0; t < plan.length && link.IsOpen() && !(op && op->Cancelled());) {
@@ -83,6 +120,7 @@ bool RunWritePass(Connection& link, const BitReversal& reverse, const PartTarget
     t += pageLength;
     if (position) *position = t;
     if (op) op->Progress(++done, total);
+    if (checkpoints && !checkpoints->Passed()) return false;
   }
   return done == total && link.IsOpen();
 }
@@ -174,8 +212,9 @@ int ProgramWriteSide(Connection& link, MemoryImage& image, const BitReversal& re
     return 0;
   }
   // Only the Microwire passes are judged on the programmer's last error; a
-  // pass that did not reach the programmer whole fails in every family.
-  if ((microwire && error != ERROR_NONE) || !sentWhole) {
+  // pass that did not reach the programmer whole, or lost its answers on the
+  // way, fails in every family.
+  if (!finished || (microwire && error != ERROR_NONE) || !sentWhole) {
     op.LogLine("エラーが発生しました。");
     return 0;
   }
