@@ -25,11 +25,16 @@ const QStringList kFileFilters = {QString::fromUtf8("インテルHEXファイル
 
 const char* const kLoadFailed = "HEXファイルの読み込みに失敗しました。";
 
-// Binary by its .bin name, else Intel HEX. *dropped gets the HEX data bytes
-// beyond the part; a binary file longer than the part is refused whole.
+// Binary by its .bin name, else Intel HEX. *dropped gets the data bytes
+// beyond the part, which are left out (and said so) in either format.
 bool LoadImageFile(const QString& path, MemoryImage& image, std::int64_t* dropped) {
   *dropped = 0;
-  if (IsBinaryFile(path)) return LoadBinary(path.toStdString(), image) == BinaryLoadStatus::kOk;
+  if (IsBinaryFile(path)) {
+    std::uint64_t beyond = 0;
+    const bool ok = LoadBinaryCut(path.toStdString(), image, &beyond) == BinaryLoadStatus::kOk;
+    *dropped = static_cast<std::int64_t>(beyond);
+    return ok;
+  }
   IntelHexStats stats;
   const bool ok = LoadIntelHex(path.toStdString(), image, &stats);
   *dropped = stats.droppedBytes;

@@ -51,7 +51,7 @@ bool WriteAll(int fd, const char* bytes, std::size_t length) {
 
 }  // namespace
 
-FileContents ReadWholeFile(const std::string& path, std::size_t limit) {
+FileContents ReadWholeFile(const std::string& path, std::size_t limit, bool keepPrefix) {
   FileContents result;
   Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) return result;
@@ -77,8 +77,14 @@ FileContents ReadWholeFile(const std::string& path, std::size_t limit) {
     bytes.resize(have + static_cast<std::size_t>(n));
     if (n == 0) break;
   }
+  result.length = bytes.size();
   if (bytes.size() > limit) {
     result.status = FileReadStatus::kTooLong;
+    if (S_ISREG(info.st_mode)) result.length = std::max<std::uint64_t>(result.length, static_cast<std::uint64_t>(info.st_size));
+    if (keepPrefix) {
+      bytes.resize(limit);
+      result.bytes = std::move(bytes);
+    }
     return result;
   }
   result.status = FileReadStatus::kOk;

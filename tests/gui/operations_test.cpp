@@ -370,8 +370,8 @@ class OperationsTest : public GuiFixture {
     QVERIFY(w_->LoadDataFile(HexFile("long.hex", Pattern(520, 5))));
     QCOMPARE(w_->LogLines().back(), QString("ファイルのデータがデバイスの容量を超えています（8 バイトを無視しました）。"));
 
-    // Binary files through the same command; a part change reloads them as binary, and refuses one longer
-    // than the new part.
+    // Binary files through the same command; a part change reloads them as binary, and one longer than
+    // the new part is cut at its end and said so, as a HEX file is.
     const QString bin = dir_->filePath("in.bin");
     WriteFile(bin, QByteArray(reinterpret_cast<const char*>(data.data()), 512));
     QVERIFY(w_->LoadDataFile(bin));
@@ -383,12 +383,13 @@ class OperationsTest : public GuiFixture {
     QCOMPARE(w_->Image().Data()[512], std::uint8_t{0xFF});
     device->setCurrentIndex(2);  // 24C02
     w_->cbDeviceChange();
-    QCOMPARE(w_->LogLines().back(), QString("HEXファイルの読み込みに失敗しました。"));
-    QCOMPARE(w_->Image().Data()[0], std::uint8_t{0xFF});
+    QCOMPARE(w_->LogLines().back(), QString("ファイルのデータがデバイスの容量を超えています（256 バイトを無視しました）。"));
+    QVERIFY(std::equal(data.begin(), data.begin() + 256, w_->Image().Data()));
     device->setCurrentIndex(3);
     w_->cbDeviceChange();
     WriteFile(bin, QByteArray(513, 'x'));
-    QVERIFY(!w_->LoadDataFile(bin));
+    QVERIFY(w_->LoadDataFile(bin));
+    QCOMPARE(w_->LogLines().back(), QString("ファイルのデータがデバイスの容量を超えています（1 バイトを無視しました）。"));
 
     // Saving onto an existing file asks; Cancel leaves it as it was.
     QVERIFY(w_->LoadDataFile(hex));

@@ -179,5 +179,19 @@ TEST_F(BinaryFile, RefusedFilesChangeNothing) {
   EXPECT_EQ(length, 1024);
 }
 
+// The window's load keeps what fits and counts the rest, without reading it.
+TEST_F(BinaryFile, CutLoadFillsTheImageAndCountsWhatItLeftOut) {
+  const std::string path = dir_.File("long.bin");
+  WriteFileText(path, std::string(1024, '\x11') + std::string(100000, '\x22'));
+  std::uint64_t dropped = 0;
+  EXPECT_EQ(LoadBinaryCut(path, image_, &dropped), BinaryLoadStatus::kOk);
+  EXPECT_EQ(dropped, 100000u);
+  EXPECT_TRUE(std::all_of(image_.Data(), image_.Data() + 1024, [](std::uint8_t b) { return b == 0x11; }));
+  WriteFileText(path, "\x01");
+  EXPECT_EQ(LoadBinaryCut(path, image_, &dropped), BinaryLoadStatus::kOk);
+  EXPECT_EQ(dropped, 0u);
+  EXPECT_EQ(LoadBinaryCut(dir_.File("missing.bin"), image_, &dropped), BinaryLoadStatus::kCannotRead);
+}
+
 }  // namespace
 }  // namespace qmx
