@@ -1,106 +1,27 @@
 // The operator's side of the window against the simulated programmer: the
 // Program sequence and its counters, single operations and their reports,
-// the push switch, the error indication, the data file and the hex editor.
-#include <QAbstractButton>
-#include <QAction>
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
+// the push switch, the error indication, progress and cancel.
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QSignalSpy>
-#include <QTimer>
 #include <QToolButton>
-#include <QtTest>
 #include <algorithm>
-#include <numeric>
 
-#include "app/hex_edit.h"
-#include "app/main_unit.h"
 #include "app/translations.h"
 #include "app/window_metrics.h"
-#include "image/intel_hex.h"
-#include "tests/gui/gui_fixture.h"
+#include "tests/gui/operator_fixture.h"
 
-using qmx::app::TMainUnit;
-
-namespace {
-
-std::vector<std::uint8_t> Pattern(std::size_t n, unsigned seed) {
-  std::vector<std::uint8_t> b(n);
-  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>((i * 131 + seed * 17 + (i >> 8)) & 0xFF);
-  return b;
-}
-
-// True when `wanted` appear in `lines` in this order (other lines between).
-bool InOrder(const QStringList& lines, const QStringList& wanted) {
-  int at = 0;
-  for (const QString& line : lines)
-    if (at < wanted.size() && line == wanted[at]) ++at;
-  return at == wanted.size();
-}
-
-// Answers the next modal message box with `button` once it shows.
-void AnswerNextBox(QMessageBox::StandardButton button, int* asked = nullptr) {
-  QTimer* poll = new QTimer(qApp);
-  QObject::connect(poll, &QTimer::timeout, [poll, button, asked] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box) return;
-    if (asked) ++*asked;
-    poll->stop();
-    poll->deleteLater();
-    box->button(button)->click();
-  });
-  poll->start(20);
-}
-
-}  // namespace
-
-class OperationsTest : public GuiFixture {
+class OperationsTest : public OperatorFixture {
   Q_OBJECT
-
-  std::unique_ptr<TMainUnit> w_;
-
-  // A connected window with `part` in the socket and the part at the list
-  // positions selected (normally the same part).
-  void Connect(const std::string& model, const char* part, int typePosition, int devicePosition,
-               const char* selected = nullptr) {
-    StartSim(model);
-    QVERIFY(sim_->InsertPart(part));
-    w_ = Window();
-    QVERIFY(WaitConnected(*w_));
-    auto* type = w_->findChild<QComboBox*>("cbType");
-    type->setCurrentIndex(typePosition);
-    w_->cbTypeChange();
-    w_->findChild<QComboBox*>("cbDevice")->setCurrentIndex(devicePosition);
-    w_->cbDeviceChange();
-    QCOMPARE(w_->findChild<QComboBox*>("cbDevice")->currentText(), QString(selected ? selected : part));
-    // An ISP-type programmer powers the part only with this option.
-    w_->findChild<QCheckBox*>("chVppOut")->setChecked(true);
-  }
-
-  bool WaitDone(int ms = 20000) { return WaitOperation(*w_, ms); }
-  QString Counters() const { return CounterText(*w_); }
-
-  QString HexFile(const char* name, const std::vector<std::uint8_t>& bytes) {
-    const QString path = dir_->filePath(name);
-    WriteFile(path, QByteArray::fromStdString(qmx::FormatIntelHex(bytes.data(), static_cast<int>(bytes.size()))));
-    return path;
-  }
 
  private slots:
   // As the program itself does: Qt's message-box buttons in Japanese.
   void initTestCase() { QVERIFY(qmx::app::InstallQtTranslations()); }
   void init() { SetUpFixture(); }
-  void cleanup() {
-    w_.reset();
-    TearDownFixture();
-  }
+  void cleanup() { TearDownOperator(); }
 
   void programWithEraseLogsEveryStepAndCounts_data() {
     QTest::addColumn<QString>("part");
@@ -313,161 +234,6 @@ class OperationsTest : public GuiFixture {
     const qint64 ready = t.elapsed();
     QCOMPARE(ledCodes(), (std::vector<int>{15, 15, 13}));
     QVERIFY2(ready >= 2900 && ready < 3800, qPrintable(QString::number(ready)));
-  }
-
-  void aDamagedFileIsNeverWrittenInPart() {
-    Connect("QMX-71A", "24C02", 1, 2);
-    const QString path = HexFile("data.hex", Pattern(256, 4));
-    QVERIFY(w_->LoadDataFile(path));
-    WriteFile(path, ":0400000001020304F0\r\n:00000001FF\r\n");  // bad checksum now
-    Synced(*w_);
-    sim_->ClearLog();
-    w_->mnLogClearClick();
-    w_->WriteBtnClick();
-    QVERIFY(WaitDone());
-    QCOMPARE(w_->LogLines().back(), QString("HEXファイルの読み込みに失敗しました。"));
-    w_->ProgBtnClick();
-    QVERIFY(WaitDone());
-    QCOMPARE(Counters(), QString("1/0/1"));
-    QVERIFY(InOrder(w_->LogLines(), {"----- プログラムカウント 1 -----", "HEXファイルの読み込みに失敗しました。"}));
-    const Log sent = Synced(*w_);
-    QCOMPARE(Of(sent, qmx::sim::SET_MODE).size() + Of(sent, qmx::sim::WRITE_DONE).size(), std::size_t{0});
-
-    // A file deleted since keeps the current image and writes it.
-    QFile::remove(path);
-    w_->WriteBtnClick();
-    QVERIFY(WaitDone());
-    QCOMPARE(w_->LogLines().back(), QString("書き込みが完了しました。"));
-  }
-
-  void dataFilesLoadSaveAndAskBeforeReplacing() {
-    Connect("QMX-71C", "24C04", 1, 3);
-    const auto data = Pattern(512, 5);
-    const QString hex = HexFile("in.hex", data);
-    w_->mnLogClearClick();
-    QVERIFY(w_->LoadDataFile(hex));
-    const QStringList log = w_->LogLines();
-    QCOMPARE(log.front(), QString("Hex Data:"));
-    QCOMPARE(log.size(), 1 + 32 + 1);
-    const QString sum =
-        QString::asprintf("checksum=%04X", std::accumulate(data.begin(), data.end(), 0u) & 0xFFFF);
-    QCOMPARE(log.back(), sum);
-    QCOMPARE(w_->StatusText(1), QString("in.hex"));
-    QCOMPARE(w_->StatusText(2), sum);
-    QCOMPARE(w_->findChild<QLineEdit*>("edDataFile")->text(), hex);
-
-    // A failed load clears the image, says so and names no file: the field tells what the image holds.
-    const QString bad = dir_->filePath("bad.hex");
-    WriteFile(bad, ":0400000001020304F0\r\n");
-    w_->mnLogClearClick();
-    QVERIFY(!w_->LoadDataFile(bad));
-    QCOMPARE(w_->LogLines(), QStringList{"HEXファイルの読み込みに失敗しました。"});
-    QCOMPARE(w_->Image().Data()[0], std::uint8_t{0xFF});
-    QVERIFY(w_->findChild<QLineEdit*>("edDataFile")->text().isEmpty());
-    QVERIFY(w_->StatusText(1).isEmpty());
-
-    // Data beyond the part is loaded up to the part's end and reported.
-    QVERIFY(w_->LoadDataFile(HexFile("long.hex", Pattern(520, 5))));
-    QCOMPARE(w_->LogLines().back(), QString("ファイルのデータがデバイスの容量を超えています（8 バイトを無視しました）。"));
-
-    // Binary files through the same command; a part change reloads them as binary, and one longer than
-    // the new part is cut at its end and said so, as a HEX file is.
-    const QString bin = dir_->filePath("in.bin");
-    WriteFile(bin, QByteArray(reinterpret_cast<const char*>(data.data()), 512));
-    QVERIFY(w_->LoadDataFile(bin));
-    QVERIFY(std::equal(data.begin(), data.end(), w_->Image().Data()));
-    auto* device = w_->findChild<QComboBox*>("cbDevice");
-    device->setCurrentIndex(4);  // 24C08
-    w_->cbDeviceChange();
-    QVERIFY(std::equal(data.begin(), data.end(), w_->Image().Data()));
-    QCOMPARE(w_->Image().Data()[512], std::uint8_t{0xFF});
-    device->setCurrentIndex(2);  // 24C02
-    w_->cbDeviceChange();
-    QCOMPARE(w_->LogLines().back(), QString("ファイルのデータがデバイスの容量を超えています（256 バイトを無視しました）。"));
-    QVERIFY(std::equal(data.begin(), data.begin() + 256, w_->Image().Data()));
-    device->setCurrentIndex(3);
-    w_->cbDeviceChange();
-    WriteFile(bin, QByteArray(513, 'x'));
-    QVERIFY(w_->LoadDataFile(bin));
-    QCOMPARE(w_->LogLines().back(), QString("ファイルのデータがデバイスの容量を超えています（1 バイトを無視しました）。"));
-
-    // Saving onto an existing file asks; Cancel leaves it as it was.
-    QVERIFY(w_->LoadDataFile(hex));
-    const QString out = dir_->filePath("out.hex");
-    WriteFile(out, "keep me");
-    int asked = 0;
-    AnswerNextBox(QMessageBox::Cancel, &asked);
-    QVERIFY(!w_->SaveDataFile(out));
-    QCOMPARE(asked, 1);
-    QCOMPARE(ReadFile(out), QByteArray("keep me"));
-    AnswerNextBox(QMessageBox::Ok, &asked);
-    QVERIFY(w_->SaveDataFile(out));
-    QCOMPARE(asked, 2);
-    QCOMPARE(ReadFile(out), QByteArray::fromStdString(qmx::FormatIntelHex(data.data(), 512)));
-    // A save that cannot be written is reported.
-    w_->mnLogClearClick();
-    QVERIFY(!w_->SaveDataFile(dir_->filePath("no/such/folder/x.hex")));
-    QCOMPARE(w_->LogLines().back(), QString("ファイルの保存に失敗しました。"));
-  }
-
-  void hexEditorOnlyWhileConnectedAndInTheDataMode() {
-    Connect("QMX-71C", "93C46", 0, 1);
-    bool shown = false;
-    int view = -1;
-    QTimer::singleShot(100, [&] {
-      auto* editor = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-      shown = editor == w_->HexEditor();
-      view = w_->HexEditor()->DataMode();
-      if (!editor) return;
-      // The switch under the open editor: the poll ticks meanwhile and must start nothing.
-      sim_->PressSwitch();
-      sim_->ReleaseSwitch();
-      QTimer::singleShot(1300, editor, [editor] { editor->close(); });
-    });
-    w_->mnHexEditorClick();
-    QVERIFY(shown);
-    QCOMPARE(view, 2);  // the Microwire data mode
-    QVERIFY(WaitDone());
-    QTest::qWait(1100);  // nor at the tick after it closed
-    QVERIFY(!w_->OperationRunning());
-    QVERIFY(!w_->LogLines().contains("----- プログラムカウント 1 -----"));
-    QCOMPARE(Counters(), QString("0/0/0"));
-    // Changing the editor's view leaves the window's data mode alone.
-    w_->HexEditor()->SetDataMode(0);
-    QCOMPARE(w_->findChild<QComboBox*>("cbMcwDataMode")->currentIndex(), 2);
-
-    w_->DisconnectDevice();
-    bool opened = false;
-    QTimer::singleShot(100, [&] {
-      opened = QApplication::activeModalWidget() != nullptr;
-      if (opened) QApplication::activeModalWidget()->close();
-    });
-    w_->mnHexEditorClick();
-    QTest::qWait(150);
-    QVERIFY(!opened);
-  }
-
-  void logFollowsItsEndUnlessScrolledUp() {
-    Connect("QMX-71C", "24C16", 1, 5);
-    auto* bar = w_->findChild<QPlainTextEdit*>("Memo")->verticalScrollBar();
-    w_->ReadBtnClick();
-    QVERIFY(WaitDone());
-    QVERIFY(bar->maximum() > 0);
-    // The extended panel takes room from the log: it still follows afterwards.
-    w_->findChild<QAction*>("mnExtPanel")->trigger();
-    QTest::qWait(50);
-    w_->ReadBtnClick();
-    QVERIFY(WaitDone());
-    QCOMPARE(bar->value(), bar->maximum());
-    // Scrolled up to read, the operator keeps the place.
-    bar->setValue(10);
-    w_->ReadBtnClick();
-    QVERIFY(WaitDone());
-    QCOMPARE(bar->value(), 10);
-    bar->setValue(bar->maximum());
-    w_->ReadBtnClick();
-    QVERIFY(WaitDone());
-    QCOMPARE(bar->value(), bar->maximum());
   }
 
   void longWorkShowsProgressAndLocksTheControls() {
