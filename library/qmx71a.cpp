@@ -18,6 +18,7 @@
 #include "core/protocol/commands.h"
 #include "core/protocol/encoding.h"
 #include "image/memory_image.h"
+#include "library/switch_notice.h"
 
 namespace qmx {
 namespace {
@@ -117,10 +118,7 @@ class Library {
   void OnSwitch(bool pressed) {
     switchState_.store(pressed ? 1 : 0);
     const intptr_t fd = switchFd_.load();
-    if (!pressed || fd == 0) return;
-    const std::uint64_t one = 1;
-    // A full or closed descriptor is the host's business; nothing to report.
-    [[maybe_unused]] const ssize_t written = ::write(static_cast<int>(fd), &one, sizeof one);
+    if (pressed && fd != 0) SendSwitchNotice(fd);
   }
 
   std::unique_ptr<DeviceListProvider> provider_;

@@ -65,7 +65,11 @@ QMX_EXPORT int32_t QmxGetFreq(void);
 QMX_EXPORT int32_t QmxGetSwitch(void);
 /* Register a file descriptor signalled on every switch press; 0 registers none.
  * The library writes an 8-byte value 1 to it: an eventfd counts it, the reader
- * of a pipe sees 8 bytes. The descriptor stays the caller's. Returns the handle. */
+ * of a pipe sees 8 bytes. Register an eventfd, or the write end of a pipe the
+ * host drains (non-blocking is best). A notice never blocks the library and
+ * never raises SIGPIPE: a descriptor without room loses that notice (the
+ * state stays readable through QmxGetSwitch), a closed or invalid one is
+ * ignored. The descriptor stays the caller's. Returns the handle. */
 QMX_EXPORT intptr_t QmxSetEvent(intptr_t handle);
 /* Pulse DTR off and on: non-zero when the port accepted it. */
 QMX_EXPORT int32_t QmxReset(void);

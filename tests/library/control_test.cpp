@@ -1,9 +1,13 @@
 // Clock, supply, switch and raw transfers.
+#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <thread>
+#include <vector>
 
 #include "tests/library/library_fixture.h"
 
@@ -237,6 +241,49 @@ TEST_F(QmxControlTest, SwitchEventWorksThroughAPipe) {
   QmxSetEvent(0);
   ::close(p[0]);
   ::close(p[1]);
+}
+
+// A host that never drains its pipe, or closed its read end, costs it the
+// notices and nothing else: the reader thread is not stuck on a full pipe
+// (every later export would fail and QmxClose never return) and no SIGPIPE
+// kills the host.
+TEST_F(QmxControlTest, SwitchEventNeverBlocksOrSignalsItsHost) {
+  Open(1);
+  int full[2];
+  ASSERT_EQ(::pipe(full), 0);
+  const int flags = ::fcntl(full[1], F_GETFL);
+  ASSERT_EQ(::fcntl(full[1], F_SETFL, flags | O_NONBLOCK), 0);
+  const std::vector<char> junk(4096, 'x');
+  while (::write(full[1], junk.data(), junk.size()) > 0) {
+  }
+  ASSERT_EQ(::fcntl(full[1], F_SETFL, flags), 0);  // blocking, as a careless host leaves it
+  QmxSetEvent(full[1]);
+  for (int i = 0; i < 3; ++i) {
+    sim->PressSwitch();
+    EXPECT_TRUE(WaitSwitch(1));
+    sim->ReleaseSwitch();
+    EXPECT_TRUE(WaitSwitch(0));
+  }
+  EXPECT_NE(QmxFrmVer(), 0);
+
+  int closed[2];
+  ASSERT_EQ(::pipe(closed), 0);
+  ::close(closed[0]);
+  QmxSetEvent(closed[1]);
+  sim->PressSwitch();
+  EXPECT_TRUE(WaitSwitch(1));
+  sim->ReleaseSwitch();
+  EXPECT_TRUE(WaitSwitch(0));
+  EXPECT_NE(QmxFrmVer(), 0);
+  sigset_t pending;
+  ASSERT_EQ(::sigpending(&pending), 0);
+  EXPECT_EQ(::sigismember(&pending, SIGPIPE), 0);
+
+  QmxSetEvent(0);
+  const auto t0 = std::chrono::steady_clock::now();
+  QmxClose();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 3s);
+  for (int fd : {full[0], full[1], closed[1]}) ::close(fd);
 }
 
 }  // namespace
