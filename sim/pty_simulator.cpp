@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <ctime>
 
+#include "sim/frame_codec.h"
+
 namespace qmx::sim {
 
 namespace {
@@ -29,6 +31,21 @@ constexpr unsigned long kTimerSlackNs = 1000;
 timespec ToTimespec(std::chrono::nanoseconds d) {
   const auto secs = std::chrono::duration_cast<std::chrono::seconds>(d);
   return timespec{static_cast<std::time_t>(secs.count()), static_cast<long>((d - secs).count())};
+}
+
+// The answer re-framed with `delta` data bytes fewer or more (never fewer
+// than its code).
+std::vector<std::uint8_t> Resized(const std::vector<std::uint8_t>& frame, int delta) {
+  std::vector<std::uint8_t> payload;
+  FrameDecoder decoder;
+  decoder.Feed(frame, [&payload](std::span<const std::uint8_t> p) { payload.assign(p.begin(), p.end()); });
+  if (payload.empty()) return frame;
+  if (delta < 0) {
+    payload.resize(std::max<std::size_t>(1, payload.size() - std::min<std::size_t>(payload.size(), -delta)));
+  } else {
+    payload.insert(payload.end(), static_cast<std::size_t>(delta), 0x5A);
+  }
+  return EncodeFrame(payload);
 }
 
 }  // namespace
@@ -235,6 +252,10 @@ void PtySimulator::ScheduleAnswer(Answer answer) {
   if (auto drop = drops_.find(answer.command); drop != drops_.end() && drop->second > 0) {
     if (--drop->second == 0) drops_.erase(drop);
     return;
+  }
+  if (auto resize = resizes_.find(answer.command); resize != resizes_.end()) {
+    answer.frame = Resized(answer.frame, resize->second);
+    resizes_.erase(resize);
   }
   Clock::time_point due = answer.due;
   if (auto delay = delays_.find(answer.command); delay != delays_.end()) {

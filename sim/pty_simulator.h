@@ -74,6 +74,8 @@ class PtySimulator {
   // The delayed answer may be overtaken by answers to later commands.
   void DelayNextAnswer(std::uint8_t command, std::chrono::milliseconds delay);
   void GarbageBeforeNextAnswer(std::vector<std::uint8_t> junk);   // in the same write(), before it
+  // Data bytes taken off the end (delta < 0) or 0x5A bytes added (delta > 0).
+  void ResizeNextAnswer(std::uint8_t command, int delta);
   void SplitNextAnswer(int pieces, std::chrono::milliseconds gap);
   void SendUnsolicited(std::vector<std::uint8_t> payload);       // framed and stuffed, sent now
   void SendRaw(std::vector<std::uint8_t> bytes);                 // written exactly as given
@@ -124,6 +126,7 @@ class PtySimulator {
 
   std::map<std::uint8_t, int> drops_;
   std::map<std::uint8_t, Clock::duration> delays_;
+  std::map<std::uint8_t, int> resizes_;
   std::vector<std::uint8_t> garbage_;
   int splitPieces_ = 0;
   Clock::duration splitGap_{};

@@ -132,6 +132,11 @@ void PtySimulator::DelayNextAnswer(std::uint8_t command, std::chrono::millisecon
   delays_[command] = delay;
 }
 
+void PtySimulator::ResizeNextAnswer(std::uint8_t command, int delta) {
+  std::lock_guard lock(mu_);
+  resizes_[command] = delta;
+}
+
 void PtySimulator::GarbageBeforeNextAnswer(std::vector<std::uint8_t> junk) {
   std::lock_guard lock(mu_);
   garbage_ = std::move(junk);
