@@ -40,6 +40,10 @@ bool Connection::OpenPort(const std::string& portName) {
   expectMark_ = -1;
   usualAnswer_ = std::chrono::microseconds(0);
   cut_ = false;
+  // Answers owed to an earlier connection come before the name (the connect
+  // waits for it), and a different code never satisfies a wait.
+  owed_ = false;
+  outOfStep_ = false;
   if (!reader_.Start(channel_, decoder_)) {
     Disconnect();
     return false;
@@ -174,12 +178,22 @@ bool Connection::SendCommand4(std::uint8_t code, std::uint8_t a, std::uint8_t b,
 }
 
 void Connection::Expect(std::uint8_t responseCode) {
+  if (owed_) {
+    owed_ = false;
+    outOfStep_ = !Query(GET_VERSION, RESP_VERSION);
+    owed_ = outOfStep_;
+  }
   slot_.Arm(responseCode);
   expectMark_ = pace_.Mark();
 }
 
 bool Connection::WaitResponse(std::uint8_t responseCode, int timeoutMs) {
   Flush();  // what provokes the answer may still sit in a batch
+  if (outOfStep_) {
+    outOfStep_ = false;
+    expectMark_ = -1;
+    return false;
+  }
   DrainOutput();
   const auto outstanding = std::chrono::ceil<std::chrono::milliseconds>(pace_.Outstanding());
   const int window = (timeoutMs < 0 ? answerWindowMs_ : timeoutMs) + static_cast<int>(outstanding.count());
@@ -192,6 +206,7 @@ bool Connection::WaitResponse(std::uint8_t responseCode, int timeoutMs) {
   const bool plain = pace_.Outstanding() < kPlainWork;
   const bool ok = slot_.WaitResponse(responseCode, window, plain ? usualAnswer_ * 7 / 8 : std::chrono::microseconds(0));
   if (ok) pace_.Confirm(mark);
+  if (!ok) owed_ = true;
   if (ok && plain)
     usualAnswer_ = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - slot_.ArmedAt());
   return ok;

@@ -75,7 +75,12 @@ class Connection {
   // a programmer that recovers does not carry out stale pages.
   void Abandon();
 
-  // Arm the answer's code before sending what provokes it; then wait.
+  // Arm the answer's code before sending what provokes it; then wait. After
+  // a wait that failed, the programmer may still owe that answer, which the
+  // next wait for the same code would take for its own: the first arming
+  // after it puts a version query in between and waits for its answer (every
+  // answer owed comes before it). When even that goes unanswered, the next
+  // wait fails at once.
   void Expect(std::uint8_t responseCode);
   // Without a time-out, the connection's answer window (50 ms). Either window
   // is lengthened by the work streamed to the programmer that no answer has
@@ -120,6 +125,8 @@ class Connection {
   std::int64_t expectMark_ = -1;  // the work sent before the armed answer's command
   std::chrono::microseconds usualAnswer_{0};  // how soon the last plain answer came
   bool cut_ = false;              // a write was cut: send nothing more on this channel
+  bool owed_ = false;             // a wait failed: an answer may still be on its way
+  bool outOfStep_ = false;        // the query after it went unanswered too
   bool closing_ = false;
 };
 
