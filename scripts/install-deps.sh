@@ -10,6 +10,7 @@ PACKAGES=(
   libcli11-dev srecord binutils
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-svg-dev libgl1-mesa-dev fonts-noto-cjk
   qt6-translations-l10n
+  clang libclang-rt-14-dev
 )
 
 missing=()
