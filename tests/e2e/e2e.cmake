@@ -10,5 +10,5 @@ target_compile_definitions(qmx_e2e_link PRIVATE QMX_TRY_OPEN_PORT="$<TARGET_FILE
 add_dependencies(qmx_e2e_link qmx_try_open_port)
 
 qmx_gtest(qmx_e2e_memory LABEL sim
-  SOURCES e2e/program_memory_test.cpp e2e/library_memory_test.cpp
+  SOURCES e2e/program_memory_test.cpp e2e/program_setup_test.cpp e2e/library_memory_test.cpp
   LIBS qmx::core qmx::image qmx::sim)

@@ -43,6 +43,12 @@ struct RecordingOperator : Operator {
 
 using qmx::testdata::RandomBytes;
 
+inline int RowOf(int family, const char* name) {
+  for (int r = 0; r < RowCount(family); ++r)
+    if (std::string(PartName(family, r)) == name) return r;
+  return -1;
+}
+
 inline sim::Options SimOptions(sim::Timing timing) {
   sim::Options options;
   options.timing = timing;
