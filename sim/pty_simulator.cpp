@@ -116,6 +116,7 @@ void PtySimulator::UnplugLocked() {
   std::lock_guard lock(mu_);
   port_.Close();
   queue_.Clear();
+  lastAnswerDue_ = {};
   RemoveLink(linkPath_);
 }
 
@@ -262,6 +263,10 @@ void PtySimulator::ScheduleAnswer(Answer answer) {
     due += delay->second;
     delays_.erase(delay);
   }
+  // A late answer holds up the ones behind it, as the firmware's would: a
+  // later answer overtaking it would be taken by a host for the wrong command.
+  due = std::max(due, lastAnswerDue_);
+  lastAnswerDue_ = due;
   SendQueue::Chunks chunks = SplitIntoPieces(answer.frame, splitPieces_);
   const Clock::duration gap = splitGap_;
   splitPieces_ = 0;

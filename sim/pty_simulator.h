@@ -50,8 +50,9 @@ class PtySimulator {
   std::vector<LoggedCommand> Log() const;
   void ClearLog();
   bool WaitForLog(std::size_t count, std::chrono::milliseconds timeout) const;
-  // True once every byte the host wrote so far has been carried out (for
-  // hosts in other processes, whose last writes may still sit in the pty).
+  // True once every byte the host wrote so far has been carried out and
+  // every answer sent (for hosts in other processes, whose last writes may
+  // still sit in the pty).
   bool WaitIdle(std::chrono::milliseconds timeout) const;
   // Called on the serving thread for every decoded command, without the lock held.
   void SetCommandObserver(std::function<void(const LoggedCommand&)> observer);
@@ -126,6 +127,7 @@ class PtySimulator {
 
   std::map<std::uint8_t, int> drops_;
   std::map<std::uint8_t, Clock::duration> delays_;
+  Clock::time_point lastAnswerDue_{};  // one serial line: answers leave in order
   std::map<std::uint8_t, int> resizes_;
   std::vector<std::uint8_t> garbage_;
   int splitPieces_ = 0;

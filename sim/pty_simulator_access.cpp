@@ -51,13 +51,15 @@ bool PtySimulator::WaitIdle(std::chrono::milliseconds timeout) const {
   const auto deadline = Clock::now() + timeout;
   for (;;) {
     int pending = 0;
+    bool answering = false;
     {
       std::lock_guard lock(mu_);
       const int fd = port_.MasterFd();
       if (fd >= 0 && ::ioctl(fd, FIONREAD, &pending) != 0) pending = 0;
+      answering = !queue_.Empty();
     }
     // Pending bytes first, then the flag: a read that just took them has set it.
-    if (pending == 0 && !consuming_) return true;
+    if (pending == 0 && !consuming_ && !answering) return true;
     if (Clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }

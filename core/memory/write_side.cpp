@@ -206,7 +206,10 @@ int ProgramWriteSide(Connection& link, MemoryImage& image, const BitReversal& re
   link.Flush();
   const bool sentWhole = link.SendFailures() == failuresBefore;
   link.SendCommand2(DEV_CTRL, DEVCTRL_SUPPLY_OFF);
-  const int error = LastError(link);  // its answer also says the pages taken are written
+  // Its answer also says that the pages taken are written: without it the
+  // programmer may have vanished with pages still queued, in every family.
+  const bool answered = link.Query(GET_LAST_ERR, RESP_LAST_ERR);
+  const int error = answered ? static_cast<int>(link.Response().data[1]) : static_cast<int>(UNKNOWN_ERROR);
   if (!finished && op.Cancelled()) {
     op.LogLine("中止しました。");
     return 0;
@@ -214,7 +217,7 @@ int ProgramWriteSide(Connection& link, MemoryImage& image, const BitReversal& re
   // Only the Microwire passes are judged on the programmer's last error; a
   // pass that did not reach the programmer whole, or lost its answers on the
   // way, fails in every family.
-  if (!finished || (microwire && error != ERROR_NONE) || !sentWhole) {
+  if (!finished || !answered || (microwire && error != ERROR_NONE) || !sentWhole) {
     op.LogLine("エラーが発生しました。");
     return 0;
   }

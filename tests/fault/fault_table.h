@@ -59,8 +59,8 @@ class Trigger {
       int seen = 0;
       for (std::size_t i = base_; i < log.size(); ++i) seen += log[i].code == fault_.when;
       if (seen >= fault_.after) {
+        fired_ = true;  // before: the front end may see the fault before it returns
         fault_.during(sim_);
-        fired_ = true;
         return;
       }
       std::this_thread::sleep_for(200us);

@@ -77,17 +77,18 @@ TEST_F(PtySimulatorTest, DroppedAnswerIsSkippedForTheGivenTimesOnly) {
   EXPECT_EQ(sim.Log().size(), 4U);  // dropped answers still log their commands
 }
 
-TEST_F(PtySimulatorTest, DelayedAnswerDoesNotHoldUpLaterCommands) {
+TEST_F(PtySimulatorTest, DelayedAnswerHoldsUpTheAnswersBehindIt) {
+  // One serial line: a later answer overtaking a late one would be taken by
+  // the host for the wrong command.
   sim.DelayNextAnswer(GET_NAME, milliseconds(80));
   const auto sent = Clock::now();
   ASSERT_TRUE(host->Write(Concat(kGetName, kGetVoltage)));
   auto chunks = host->ReadChunks(kVoltageAnswer.size() + kNameAnswer.size(), milliseconds(1000));
   Bytes all;
   for (const auto& c : chunks) all.insert(all.end(), c.bytes.begin(), c.bytes.end());
-  EXPECT_EQ(all, Concat(kVoltageAnswer, kNameAnswer));
+  EXPECT_EQ(all, Concat(kNameAnswer, kVoltageAnswer));
   ASSERT_FALSE(chunks.empty());
-  EXPECT_LT(chunks.front().at - sent, milliseconds(60));
-  EXPECT_GE(chunks.back().at - sent, milliseconds(80));
+  EXPECT_GE(chunks.front().at - sent, milliseconds(80));
 }
 
 TEST_F(PtySimulatorTest, GarbageComesInTheSameWriteBeforeTheAnswer) {

@@ -53,6 +53,9 @@ class PosixSerialBackend final : public SerialBackend {
       return false;
     }
     ::ioctl(fd, TIOCEXCL);
+    // Answers that came after an earlier holder closed the port are owed to
+    // its commands; taken now they would answer ours.
+    ::tcflush(fd, TCIFLUSH);
     hungUp_ = false;
     fd_ = fd;
     return true;
@@ -254,11 +257,6 @@ class PosixSerialBackend final : public SerialBackend {
 
 std::unique_ptr<SerialBackend> MakeSerialBackend() {
   return std::make_unique<PosixSerialBackend>();
-}
-
-std::string DevicePathForPort(const std::string& portName) {
-  if (!portName.empty() && portName.front() == '/') return portName;
-  return "/dev/" + portName;
 }
 
 }  // namespace qmx
