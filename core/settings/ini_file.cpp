@@ -114,8 +114,12 @@ bool IniFile::Load(const std::string& path) {
     struct stat info {};
     return file.status == FileReadStatus::kCannotRead && ::stat(path.c_str(), &info) != 0 && errno == ENOENT;
   }
+  LoadText(std::string_view(reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size()));
+  return true;
+}
 
-  std::string_view rest(reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size());
+void IniFile::LoadText(std::string_view rest) {
+  *this = IniFile();
   if (rest.starts_with(kBom)) {
     bom_ = true;
     rest.remove_prefix(kBom.size());
@@ -134,7 +138,6 @@ bool IniFile::Load(const std::string& path) {
     endSeen = true;
     rest.remove_prefix(lf + 1);
   }
-  return true;
 }
 
 bool IniFile::Save(const std::string& path) const { return WriteFileReplacing(path, Text()); }

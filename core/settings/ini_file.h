@@ -30,6 +30,8 @@ class IniFile {
   // empty document and true; a file that exists but cannot be read, or is
   // larger than kIniFileLimit, gives an empty document and false.
   bool Load(const std::string& path);
+  // Replaces the document with this text, as Load does with a file's bytes.
+  void LoadText(std::string_view text);
   // Writes the document through WriteFileReplacing; false when that fails.
   bool Save(const std::string& path) const;
 
