@@ -16,6 +16,7 @@
 #include "cli/part_choice.h"
 #include "core/catalogue/catalogue.h"
 #include "core/discovery/port_discovery.h"
+#include "core/platform/serial_backend.h"
 #include "image/file_io.h"
 #include "image/hex_dump.h"
 #include "image/intel_hex.h"
@@ -162,6 +163,11 @@ void Connect(const Options& o, int family, int variant) {
   const std::string port = DiscoveredPort();
   if (port.empty())
     throw Failure(kNoProgrammer, "no programmer found: plug it in, or name its port with --port");
+  // The port is there but closed to this user: say how to open it, not that
+  // nothing answers.
+  if (qmx::PortAccessDenied(port))
+    throw Failure(kNoProgrammer, "permission denied on " + qmx::DevicePathForPort(port) +
+                                     ": install the udev rule or join the dialout group");
   if (QmxFrmVer() == 0) throw Failure(kNoProgrammer, "the programmer on " + port + " does not answer");
   throw Failure(kNoProgrammer, std::string("the programmer on ") + port + " does not take " + FamilyName(family) +
                                    " parts");

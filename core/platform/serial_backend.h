@@ -72,5 +72,8 @@ std::unique_ptr<SerialBackend> MakeSerialBackend();
 // Device path for a port name: a name that starts with '/' is a path
 // already; any other name is looked up under /dev ("ttyACM0" -> "/dev/ttyACM0").
 std::string DevicePathForPort(const std::string& portName);
+// True when the port exists but this user may not open it for reading and
+// writing (no device access rule, not in the group that owns it).
+bool PortAccessDenied(const std::string& portName);
 
 }  // namespace qmx

@@ -201,7 +201,11 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
     if (at == lines_.size() && !lines_.empty() && lines_.back().end.empty()) lines_.back().end = newLine_;
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), Line{std::move(text), newLine_});
   };
-  std::string entry = std::string(key) + "=" + clean;
+  // Appended into one reserved string: GCC 12 at -O3 misreads the chain of
+  // temporaries that operator+ makes here as an overlapping copy.
+  std::string entry;
+  entry.reserve(key.size() + 1 + clean.size());
+  entry.append(key).append(1, '=').append(clean);
 
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     const ParsedLine header = Parse(lines_[i].text);
@@ -219,7 +223,10 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
   }
 
   if (!lines_.empty() && Parse(lines_.back().text).kind != LineKind::kBlank) insert(lines_.size(), "");
-  insert(lines_.size(), "[" + std::string(section) + "]");
+  std::string header;
+  header.reserve(section.size() + 2);
+  header.append(1, '[').append(section).append(1, ']');
+  insert(lines_.size(), std::move(header));
   insert(lines_.size(), std::move(entry));
 }
 

@@ -1,73 +1,42 @@
-"""ctypes binding of libqmx71a, and a small reader: python3 qmx71a.py OUT DEVICE START LENGTH [FAMILY [VARIANT]]
+"""Reads a part, or a range of it, into a file with the qmx71a package.
 
-The library is loaded from $QMX71A_LIBRARY when set, else by its SONAME."""
-import ctypes
+usage: python3 qmx71a.py OUT PART [START [LENGTH [FAMILY]]]
+
+PART is a name such as 24C64, or the library's device number within FAMILY
+(0 Microwire, 1 I2C, 2 SPI). The library is $QMX71A_LIBRARY when set."""
 import os
 import sys
 
-_lib = ctypes.CDLL(os.environ.get("QMX71A_LIBRARY", "libqmx71a.so.1"))
+# This file bears the package's name: keep its own folder off the path, and
+# take the source tree's package when none is installed.
+_here = os.path.dirname(os.path.realpath(__file__))
+sys.path = [p for p in sys.path if os.path.realpath(p or os.curdir) != _here]
+sys.path.append(os.path.join(_here, os.pardir, os.pardir, "python"))
 
-_i32 = ctypes.c_int32
-_buf = ctypes.POINTER(ctypes.c_uint8)
-
-
-def _bind(name, restype, *argtypes):
-    fn = getattr(_lib, name)
-    fn.restype = restype
-    fn.argtypes = list(argtypes)
-    return fn
+import qmx71a  # noqa: E402
 
 
-QmxOpen = _bind("QmxOpen", _i32, _i32, _i32, _i32, _i32)
-QmxClose = _bind("QmxClose", None)
-QmxMode = _bind("QmxMode", _i32, _i32, _i32, _i32)
-QmxCheck = _bind("QmxCheck", _i32)
-QmxRead = _bind("QmxRead", _i32, _i32, _i32, _buf, _i32, _i32)
-QmxCompare = _bind("QmxCompare", _i32, _i32, _i32, _buf, _i32, _i32)
-QmxBlankChk = _bind("QmxBlankChk", _i32, _i32, _i32, _buf, _i32, _i32)
-QmxChecksum = _bind("QmxChecksum", _i32, _i32, _i32, _buf, _i32, _i32)
-QmxWrite = _bind("QmxWrite", _i32, _i32, _i32, _buf, _i32, _i32)
-QmxErase = _bind("QmxErase", _i32, _i32, _i32, _buf, _i32, _i32)
-QmxDllVer = _bind("QmxDllVer", _i32)
-QmxFrmVer = _bind("QmxFrmVer", _i32)
-QmxSetFreq = _bind("QmxSetFreq", _i32, _i32)
-QmxGetFreq = _bind("QmxGetFreq", _i32)
-QmxGetSwitch = _bind("QmxGetSwitch", _i32)
-QmxSetEvent = _bind("QmxSetEvent", ctypes.c_ssize_t, ctypes.c_ssize_t)
-QmxReset = _bind("QmxReset", _i32)
-QmxVpp = _bind("QmxVpp", _i32)
-QmxDWrite = _bind("QmxDWrite", _i32, _i32, _buf, _i32)
-QmxDRead = _bind("QmxDRead", _i32, _i32, _buf, _i32)
-
-
-def read(device, start, length, block=0):
-    """The range as bytes, or None when the read failed."""
-    buf = (ctypes.c_uint8 * length)()
-    if not QmxRead(device, start, buf, length, block):
-        return None
-    return bytes(buf)
-
-
-def main(argv):
-    if len(argv) < 5:
+def main(argv: list[str]) -> int:
+    if not 3 <= len(argv) <= 6:
         print(__doc__, file=sys.stderr)
         return 2
-    out, device, start, length = argv[1], int(argv[2], 0), int(argv[3], 0), int(argv[4], 0)
-    family = int(argv[5], 0) if len(argv) > 5 else 0
-    variant = int(argv[6], 0) if len(argv) > 6 else 0
-    if not QmxOpen(family, variant, 50, 0):
-        print("programmer not connected or family refused", file=sys.stderr)
-        QmxClose()
-        return 1
+    out, name = argv[1], argv[2]
+    start = int(argv[3], 0) if len(argv) > 3 else 0
+    length = int(argv[4], 0) if len(argv) > 4 else None
     try:
-        data = read(device, start, length)
-    finally:
-        QmxClose()
-    if data is None:
-        print("read failed", file=sys.stderr)
+        if name.isdigit():
+            family = int(argv[5], 0) if len(argv) > 5 else qmx71a.Family.MICROWIRE
+            part = qmx71a.find_device(family, int(name))
+        else:
+            part = qmx71a.find_part(name)
+        with qmx71a.Programmer(part) as programmer:
+            data = programmer.read(part, start, length)
+    except qmx71a.QmxError as e:
+        print(f"qmx71a.py: {e}", file=sys.stderr)
         return 1
     with open(out, "wb") as f:
         f.write(data)
+    print(f"{part}: {len(data)} bytes from 0x{start:04X} to {out}, sum 0x{sum(data) & 0xFFFF:04X}")
     return 0
 
 

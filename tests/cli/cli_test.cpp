@@ -318,6 +318,17 @@ TEST_F(CliTest, NoProgrammerNoPartAndRefusedFamily) {
   EXPECT_RUN(none, 3);
   EXPECT_NE(none.err.find("no programmer"), std::string::npos);
 
+  // A port closed to this user: say so and how to open it, not that nothing answers.
+  const bool root = ::geteuid() == 0;
+  if (!root) fs::permissions(fs::canonical(link), fs::perms::none);
+  const Result denied = Run("info", root ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "");
+  if (!root) fs::permissions(fs::canonical(link), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_RUN(denied, 3);
+  EXPECT_NE(denied.err.find("permission denied on " + link +
+                            ": install the udev rule or join the dialout group"),
+            std::string::npos)
+      << denied.err;
+
   sim->RemovePart();
   const Result noPart = Run("blank 24C02");
   EXPECT_RUN(noPart, 3);

@@ -1,5 +1,8 @@
-// Port names to device paths. Apart from the serial backend, so that a build
+// Port names to device paths, and whether this user may open them. Apart from the serial backend, so that a build
 // with a backend of its own (the library's fuzz target) keeps this one.
+#include <unistd.h>
+
+#include <cerrno>
 #include <string>
 
 #include "core/platform/serial_backend.h"
@@ -9,6 +12,10 @@ namespace qmx {
 std::string DevicePathForPort(const std::string& portName) {
   if (!portName.empty() && portName.front() == '/') return portName;
   return "/dev/" + portName;
+}
+
+bool PortAccessDenied(const std::string& portName) {
+  return ::access(DevicePathForPort(portName).c_str(), R_OK | W_OK) != 0 && errno == EACCES;
 }
 
 }  // namespace qmx
