@@ -52,7 +52,7 @@ QLabel* MakeCaption(QWidget* parent, const char* name, const QString& text, QRec
 
 TAboutUnit::TAboutUnit(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("AboutUnit"));
-  setWindowTitle(QStringLiteral("Qmx71aAppのバージョン情報"));
+  setWindowTitle(tr("Qmx71aAppのバージョン情報"));
   setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
   setFixedSize(kClientSize);
 
@@ -73,10 +73,10 @@ TAboutUnit::TAboutUnit(QWidget* parent) : QDialog(parent) {
   title_->setGeometry(QRect(QPoint(64, 26), kTitleSize));
 
   // The longer caption is 14 full-width characters, about 153 pixels at 8 pt; 158 leaves room for wider fonts.
-  appCaption_ = MakeCaption(this, "Label1", QStringLiteral("アプリケーションのバージョン"),
+  appCaption_ = MakeCaption(this, "Label1", tr("アプリケーションのバージョン"),
                             QRect(8, 78, 158, 21));
   appVersion_ = MakeVersionPanel(this, "pnlAppVersion", QRect(168, 78, 101, 21));
-  firmwareCaption_ = MakeCaption(this, "Label2", QStringLiteral("ファームウェアのバージョン"),
+  firmwareCaption_ = MakeCaption(this, "Label2", tr("ファームウェアのバージョン"),
                                  QRect(8, 110, 158, 21));
   firmwareVersion_ = MakeVersionPanel(this, "pnlFrmVersion", QRect(168, 110, 101, 21));
 

@@ -64,7 +64,7 @@ bool TMainUnit::ConnectDevice() {
     HandshakeWrites shortWrites(link_.Channel());
     if (!link_.OpenPort(port)) {
       // The port is there but another program has it (a second instance).
-      if (retry_.FirstHeld(port)) LogLine("ポートは他のプログラムが使用中です。");
+      if (retry_.FirstHeld(port)) LogLine(tr("ポートは他のプログラムが使用中です。"));
       return false;
     }
     name = link_.QueryName();
@@ -81,7 +81,7 @@ bool TMainUnit::ConnectDevice() {
   statusPanels_[0]->setText(QString::fromStdString(*name));
   SetModelFamilies(ModelFromNameForProgram(*name));
   SetControlsEnabled(true);
-  ConnectBtn->setText("切断");
+  ConnectBtn->setText(tr("切断"));
   link_.Query(GET_VOLTAGE, RESP_VOLTAGE);  // the first reading after connecting is discarded
   ShowSupplyVoltage();
   LoadSettings();
@@ -102,7 +102,7 @@ void TMainUnit::DisconnectDevice() {
   cbType->clear();
   cbDevice->clear();
   SetControlsEnabled(false);
-  ConnectBtn->setText("接続");
+  ConnectBtn->setText(tr("接続"));
   lblVcc->setText("0");
 }
 

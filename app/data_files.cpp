@@ -20,10 +20,10 @@ namespace {
 
 bool IsBinaryFile(const QString& path) { return path.endsWith(".bin", Qt::CaseInsensitive); }
 
-const QStringList kFileFilters = {QString::fromUtf8("インテルHEXファイル(*.hex)"),
-                                  QString::fromUtf8("バイナリファイル(*.bin)")};
-
-const char* const kLoadFailed = "HEXファイルの読み込みに失敗しました。";
+// Made when asked for, so they come in the window's language.
+QStringList FileFilters() {
+  return {TMainUnit::tr("インテルHEXファイル(*.hex)"), TMainUnit::tr("バイナリファイル(*.bin)")};
+}
 
 // Binary by its .bin name, else Intel HEX. *dropped gets the data bytes
 // beyond the part, which are left out (and said so) in either format.
@@ -42,7 +42,7 @@ bool LoadImageFile(const QString& path, MemoryImage& image, std::int64_t* droppe
 }
 
 QString DroppedLine(std::int64_t dropped) {
-  return QString("ファイルのデータがデバイスの容量を超えています（%1 バイトを無視しました）。").arg(dropped);
+  return TMainUnit::tr("ファイルのデータがデバイスの容量を超えています（%1 バイトを無視しました）。").arg(dropped);
 }
 
 }  // namespace
@@ -62,7 +62,7 @@ void TMainUnit::DataFileBtnClick() {
   dialog.setObjectName("OpenDlg");
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
-  dialog.setNameFilters(kFileFilters);
+  dialog.setNameFilters(FileFilters());
   dialog.setDefaultSuffix("hex");
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   LoadDataFile(dialog.selectedFiles().front());
@@ -78,7 +78,7 @@ bool TMainUnit::LoadDataFile(const QString& path) {
     edDataFile->clear();
     statusPanels_[1]->clear();
     statusPanels_[2]->clear();
-    LogLine(kLoadFailed);
+    LogLine(tr("HEXファイルの読み込みに失敗しました。"));
     return false;
   }
   const QFileInfo info(path);
@@ -100,7 +100,7 @@ void TMainUnit::mnSaveHexClick() {
   QFileDialog dialog(this);
   dialog.setObjectName("SaveDlg");
   dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setNameFilters(kFileFilters);
+  dialog.setNameFilters(FileFilters());
   dialog.setDefaultSuffix("hex");
   dialog.setOption(QFileDialog::DontConfirmOverwrite);  // the window asks its own question
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
@@ -109,7 +109,7 @@ void TMainUnit::mnSaveHexClick() {
 
 bool TMainUnit::SaveDataFile(const QString& path) {
   if (QFileInfo::exists(path)) {
-    QMessageBox ask(QMessageBox::Question, "ファイルの上書き", "ファイルを上書きしてもよろしいですか？",
+    QMessageBox ask(QMessageBox::Question, tr("ファイルの上書き"), tr("ファイルを上書きしてもよろしいですか？"),
                     QMessageBox::Ok | QMessageBox::Cancel, this);
     ask.setObjectName("OverwriteQuestion");
     if (ask.exec() != QMessageBox::Ok) return false;
@@ -118,14 +118,14 @@ bool TMainUnit::SaveDataFile(const QString& path) {
   const bool ok =
       IsBinaryFile(path) ? SaveBinary(image_, path.toStdString()) : SaveIntelHex(image_, path.toStdString());
   // The file as it was stays intact on failure; the operator should know.
-  if (!ok) LogLine("ファイルの保存に失敗しました。");
+  if (!ok) LogLine(tr("ファイルの保存に失敗しました。"));
   return ok;
 }
 
 void TMainUnit::mnClearBufferClick() {
   if (opRunning_) return;
   image_.Clear();
-  LogLine("バッファをクリアしました。");
+  LogLine(tr("バッファをクリアしました。"));
 }
 
 void TMainUnit::mnLogClearClick() { Memo->clear(); }

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 
 #include "app/main_unit.h"
+#include "app/translations.h"
 #include "core/catalogue/catalogue.h"
 #include "core/protocol/commands.h"
 #include "core/protocol/encoding.h"
@@ -35,7 +36,7 @@ void TMainUnit::SetModelFamilies(int model) {
   if (model < kModel71A || model > kModelUnknown) return;
   programmerModel_ = model;
   cbType->clear();
-  for (int family : ProgramFamilies(model)) cbType->addItem(QString::fromUtf8(FamilyCaption(family)));
+  for (int family : ProgramFamilies(model)) cbType->addItem(CoreText(FamilyCaption(family)));
   if (model == kModel71A || model == kModel71B) chVppOut->hide();
   if (model == kModel71C) chVppOut->show();
   cbType->setCurrentIndex(cbType->count() > 0 ? 0 : -1);
@@ -89,7 +90,7 @@ void TMainUnit::cbDeviceChange() {
       // The field keeps the name, so Program and Write refuse it too.
       image_.Clear();
       statusPanels_[2]->clear();
-      LogLine("HEXファイルの読み込みに失敗しました。");
+      LogLine(tr("HEXファイルの読み込みに失敗しました。"));
       break;
     case Reload::kNoFile:
       statusPanels_[2]->clear();

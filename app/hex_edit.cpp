@@ -286,9 +286,9 @@ THexEdit::THexEdit(QWidget* parent) : QDialog(parent) {
 
   Menu = new QMenuBar(this);
   Menu->setObjectName("Menu");
-  QMenu* file = Menu->addMenu("ファイル(&F)");
+  QMenu* file = Menu->addMenu(tr("ファイル(&F)"));
   file->setObjectName("mnFile");
-  mnExit = file->addAction("HEXエディタの終了(&X)");
+  mnExit = file->addAction(tr("HEXエディタの終了(&X)"));
   mnExit->setObjectName("mnExit");
   mnExit->setShortcut(QKeySequence("Ctrl+X"));
   connect(mnExit, &QAction::triggered, this, &QWidget::close);
@@ -298,12 +298,12 @@ THexEdit::THexEdit(QWidget* parent) : QDialog(parent) {
   panel->setObjectName("Panel1");
   panel->setFixedHeight(kPanelHeight);
   panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
-  Label1 = new QLabel("データーモード", panel);
+  Label1 = new QLabel(tr("データーモード"), panel);
   Label1->setObjectName("Label1");
   Label1->setGeometry(8, 6, 84, 17);
   cbDataMode = new QComboBox(panel);
   cbDataMode->setObjectName("cbDataMode");
-  cbDataMode->addItems({"バイトモード", "リトルエンディアン", "ビッグエンディアン"});
+  cbDataMode->addItems({tr("バイトモード"), tr("リトルエンディアン"), tr("ビッグエンディアン")});
   cbDataMode->setCurrentIndex(view_);
   cbDataMode->setGeometry(96, 3, 145, 23);
   column->addWidget(panel);

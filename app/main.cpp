@@ -1,8 +1,9 @@
 // Qmx71aApp: the bench operator's window onto the programmer.
-//   Qmx71aApp [--port PATH] [--settings FILE]
+//   Qmx71aApp [--port PATH] [--settings FILE] [--lang ja|en]
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QMessageBox>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 
@@ -13,15 +14,23 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Qmx71aApp");
-  qmx::app::InstallQtTranslations();
   QCommandLineParser parser;
   parser.addHelpOption();
   const QCommandLineOption port("port", "serial port of the programmer (else USB discovery)", "PATH");
   const QCommandLineOption settings("settings", "settings file (else beside the program, else the user's folder)",
                                     "FILE");
+  const QCommandLineOption lang("lang", "language of the window: ja or en (else the system's: Japanese on a "
+                                "Japanese system, English elsewhere)", "LANG");
   parser.addOption(port);
   parser.addOption(settings);
+  parser.addOption(lang);
   parser.process(app);
+  const auto language = qmx::app::ChooseLanguage(parser.value(lang), QLocale::system());
+  if (!language) {
+    std::fprintf(stderr, "Qmx71aApp: --lang takes ja or en, not '%s'\n", qPrintable(parser.value(lang)));
+    return 1;
+  }
+  qmx::app::InstallLanguage(*language);
   // Discovery honours QMX71_PORT: naming the port is the same as setting it.
   if (parser.isSet(port)) ::setenv("QMX71_PORT", parser.value(port).toLocal8Bit().constData(), 1);
 

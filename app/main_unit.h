@@ -132,7 +132,7 @@ class TMainUnit : public QMainWindow {
   // Runs `job` on the operation thread with the window as its operator, the
   // window painting meanwhile; `done` gets the result on the window thread.
   void RunOperation(std::function<int(Operator&)> job, std::function<void(int)> done = {});
-  void StartReadSide(const char* name, int operation);
+  void StartReadSide(const QString& name, int operation);
   void FinishOperation(int result, const std::function<void(int)>& done);
   void SetOperationControls(bool running);
   void OnProgress(int done, int total);

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "app/main_unit.h"
+#include "app/translations.h"
 #include "core/memory/memory_ops.h"
 #include "core/protocol/commands.h"
 
@@ -15,21 +16,21 @@ namespace qmx::app {
 
 // The procedures' view of the window while they run on the operation thread:
 // log lines, progress and the checksum go to the window in order, the
-// question waits for the operator's answer.
+// question waits for the operator's answer. core's texts are Japanese: they
+// reach the window in its language.
 class WindowOperator : public Operator {
  public:
   explicit WindowOperator(TMainUnit* window) : w_(window) {}
   void LogLine(const std::string& utf8) override {
-    QMetaObject::invokeMethod(
-        w_, [w = w_, line = QString::fromStdString(utf8)] { w->LogLine(line); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(w_, [w = w_, utf8] { w->LogLine(CoreText(utf8)); }, Qt::QueuedConnection);
   }
   bool AskOkCancel(const std::string& text, const std::string& caption) override {
     bool ok = false;
     QMetaObject::invokeMethod(
         w_,
         [&] {
-          ok = QMessageBox::question(w_, QString::fromStdString(caption), QString::fromStdString(text),
-                                     QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) == QMessageBox::Ok;
+          ok = QMessageBox::question(w_, CoreText(caption), CoreText(text), QMessageBox::Ok | QMessageBox::Cancel,
+                                     QMessageBox::Ok) == QMessageBox::Ok;
         },
         Qt::BlockingQueuedConnection);
     return ok;
@@ -101,7 +102,7 @@ void TMainUnit::ShowProgressText() {
   // Short passes are over before a count of seconds would mean anything.
   const auto seconds =
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - opStarted_).count();
-  if (seconds >= 1) text += QStringLiteral("  %1秒").arg(seconds);
+  if (seconds >= 1) text += QStringLiteral("  ") + tr("%1秒").arg(seconds);
   ProgressLabel->setText(text);
 }
 
@@ -145,21 +146,21 @@ void TMainUnit::ProgBtnClick() {
   if (opRunning_ || !link_.IsOpen()) return;
   busy_ = true;
   const Reload reload = ReloadDataFile();
-  const QString countLine = QString::asprintf("----- プログラムカウント %d -----", executed_ + 1);
+  const QString countLine = tr("----- プログラムカウント %1 -----").arg(executed_ + 1);
   const bool erase = cbProgramMode->currentIndex() == 1;
   const ProgramSettings settings = CurrentSettings();
-  opName_ = "プログラム";
+  opName_ = tr("プログラム");
   RunOperation(
       [this, reload, countLine, erase, settings](Operator& op) -> int {
         op.LogLine(countLine.toStdString());
         // A file that could not be read whole is never written in part.
         if (reload == Reload::kFailed) {
-          op.LogLine("HEXファイルの読み込みに失敗しました。");
+          op.LogLine(tr("HEXファイルの読み込みに失敗しました。").toStdString());
           return 0;
         }
         // A cancel that comes between two steps stops the sequence too.
         auto stopped = [&op] {
-          if (op.Cancelled()) op.LogLine("中止しました。");
+          if (op.Cancelled()) op.LogLine(tr("中止しました。").toStdString());
           return op.Cancelled();
         };
         auto write = [&](WriteSideOperation step) {
@@ -170,7 +171,7 @@ void TMainUnit::ProgBtnClick() {
         };
         if (erase && !(write(kErase) && read(kBlankCheck))) return 0;
         if (!write(kWrite) || !read(kCompare)) return 0;
-        op.LogLine("-- プログラム正常終了 --");
+        op.LogLine(tr("-- プログラム正常終了 --").toStdString());
         return 1;
       },
       [this](int result) {
@@ -181,7 +182,7 @@ void TMainUnit::ProgBtnClick() {
 }
 
 // The four read-side commands differ only in their name and operation.
-void TMainUnit::StartReadSide(const char* name, int operation) {
+void TMainUnit::StartReadSide(const QString& name, int operation) {
   if (opRunning_ || !link_.IsOpen()) return;  // the panel keeps the running one's name
   const ProgramSettings settings = CurrentSettings();
   opName_ = name;
@@ -190,20 +191,20 @@ void TMainUnit::StartReadSide(const char* name, int operation) {
   });
 }
 
-void TMainUnit::ReadBtnClick() { StartReadSide("読み出し", kRead); }
-void TMainUnit::CompareBtnClick() { StartReadSide("比較", kCompare); }
-void TMainUnit::BlankChkBtnClick() { StartReadSide("ブランクチェック", kBlankCheck); }
-void TMainUnit::mnCheckSumClick() { StartReadSide("チェックサム", kChecksum); }
+void TMainUnit::ReadBtnClick() { StartReadSide(tr("読み出し"), kRead); }
+void TMainUnit::CompareBtnClick() { StartReadSide(tr("比較"), kCompare); }
+void TMainUnit::BlankChkBtnClick() { StartReadSide(tr("ブランクチェック"), kBlankCheck); }
+void TMainUnit::mnCheckSumClick() { StartReadSide(tr("チェックサム"), kChecksum); }
 
 void TMainUnit::WriteBtnClick() {
   if (opRunning_ || !link_.IsOpen()) return;
   const Reload reload = ReloadDataFile();
   if (reload == Reload::kFailed) {
-    LogLine("HEXファイルの読み込みに失敗しました。");
+    LogLine(tr("HEXファイルの読み込みに失敗しました。"));
     return;
   }
   const ProgramSettings settings = CurrentSettings();
-  opName_ = "書き込み";
+  opName_ = tr("書き込み");
   RunOperation([this, settings](Operator& op) {
     return ProgramWriteSide(link_, image_, reverse_, settings, op, kWrite);
   });
@@ -212,7 +213,7 @@ void TMainUnit::WriteBtnClick() {
 void TMainUnit::EraseBtnClick() {
   if (opRunning_ || !link_.IsOpen()) return;  // the panel keeps the running one's name
   const ProgramSettings settings = CurrentSettings();
-  opName_ = "消去";
+  opName_ = tr("消去");
   RunOperation([this, settings](Operator& op) {
     return ProgramWriteSide(link_, image_, reverse_, settings, op, kErase);
   });

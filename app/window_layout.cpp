@@ -91,24 +91,24 @@ QWidget* TMainUnit::BuildTopPanel() {
   panel->setFixedHeight(kTopPanelHeight);
   panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
 
-  Caption(panel, "Label1", "デバイスのタイプ")->setGeometry(8, 4, 180, 16);
+  Caption(panel, "Label1", tr("デバイスのタイプ"))->setGeometry(8, 4, 180, 16);
   cbType = new QComboBox(panel);
   cbType->setObjectName("cbType");
   cbType->setGeometry(8, 20, 180, 24);
-  Caption(panel, "Label2", "デバイスの種類")->setGeometry(196, 4, 130, 16);
+  Caption(panel, "Label2", tr("デバイスの種類"))->setGeometry(196, 4, 130, 16);
   cbDevice = new QComboBox(panel);
   cbDevice->setObjectName("cbDevice");
   cbDevice->setGeometry(196, 20, 130, 24);
-  ConnectBtn = new QPushButton("接続", panel);
+  ConnectBtn = new QPushButton(tr("接続"), panel);
   ConnectBtn->setObjectName("ConnectBtn");
   ConnectBtn->setGeometry(336, 19, 90, 26);
 
-  Caption(panel, "Label3", "書き込みファイル")->setGeometry(8, 48, 180, 16);
+  Caption(panel, "Label3", tr("書き込みファイル"))->setGeometry(8, 48, 180, 16);
   edDataFile = new QLineEdit(panel);
   edDataFile->setObjectName("edDataFile");
   edDataFile->setReadOnly(true);
   edDataFile->setGeometry(8, 64, 348, 24);
-  DataFileBtn = new QPushButton("参照", panel);
+  DataFileBtn = new QPushButton(tr("参照"), panel);
   DataFileBtn->setObjectName("DataFileBtn");
   DataFileBtn->setGeometry(362, 63, 64, 26);
 
@@ -118,30 +118,33 @@ QWidget* TMainUnit::BuildTopPanel() {
     const char* caption;
     const char* icon;
   } buttons[] = {
-      {&ReadBtn, "ReadBtn", "読み出し", "read"},   {&WriteBtn, "WriteBtn", "書き込み", "write"},
-      {&CompareBtn, "CompareBtn", "比較", "compare"}, {&EraseBtn, "EraseBtn", "消去", "erase"},
-      {&BlankChkBtn, "BlankChkBtn", "ﾌﾞﾗﾝｸﾁｪｯｸ", "blank"}, {&ProgBtn, "ProgBtn", "プログラム", "program"},
+      {&ReadBtn, "ReadBtn", QT_TR_NOOP("読み出し"), "read"},
+      {&WriteBtn, "WriteBtn", QT_TR_NOOP("書き込み"), "write"},
+      {&CompareBtn, "CompareBtn", QT_TR_NOOP("比較"), "compare"},
+      {&EraseBtn, "EraseBtn", QT_TR_NOOP("消去"), "erase"},
+      {&BlankChkBtn, "BlankChkBtn", QT_TR_NOOP("ﾌﾞﾗﾝｸﾁｪｯｸ"), "blank"},
+      {&ProgBtn, "ProgBtn", QT_TR_NOOP("プログラム"), "program"},
   };
   int x = 8;
   for (const auto& b : buttons) {
-    *b.slot = OperationButton(panel, b.name, QString::fromUtf8(b.caption), b.icon);
+    *b.slot = OperationButton(panel, b.name, tr(b.caption), b.icon);
     (*b.slot)->setGeometry(x, 92, 69, 38);
     x += 70;
   }
 
-  auto* group = new QGroupBox("プログラム", panel);
+  auto* group = new QGroupBox(tr("プログラム"), panel);
   group->setObjectName("GroupBox1");
   group->setGeometry(438, 2, 160, 128);
-  Caption(group, "Label4", "実行")->setGeometry(10, 22, 44, 20);
+  Caption(group, "Label4", tr("実行"))->setGeometry(10, 22, 44, 20);
   exeCntLbl = SunkenPanel(group, "exeCntLbl", Qt::AlignRight);
   exeCntLbl->setGeometry(58, 22, 90, 20);
-  Caption(group, "Label5", "成功")->setGeometry(10, 46, 44, 20);
+  Caption(group, "Label5", tr("成功"))->setGeometry(10, 46, 44, 20);
   OkCntLbl = SunkenPanel(group, "OkCntLbl", Qt::AlignRight);
   OkCntLbl->setGeometry(58, 46, 90, 20);
-  Caption(group, "Label6", "エラー")->setGeometry(10, 70, 44, 20);
+  Caption(group, "Label6", tr("エラー"))->setGeometry(10, 70, 44, 20);
   ErrCntLbl = SunkenPanel(group, "ErrCntLbl", Qt::AlignRight);
   ErrCntLbl->setGeometry(58, 70, 90, 20);
-  ClearBtn = new QPushButton("リセット", group);
+  ClearBtn = new QPushButton(tr("リセット"), group);
   ClearBtn->setObjectName("ClearBtn");
   ClearBtn->setGeometry(58, 96, 90, 26);
   for (QLabel* l : {exeCntLbl, OkCntLbl, ErrCntLbl}) l->setText("0");
@@ -164,36 +167,36 @@ QWidget* TMainUnit::BuildExtPanel() {
   ExtPanel = new QFrame;
   ExtPanel->setObjectName("ExtPanel");
   ExtPanel->setFixedHeight(kExtPanelHeight);
-  auto* group = new QGroupBox("共通", ExtPanel);
+  auto* group = new QGroupBox(tr("共通"), ExtPanel);
   group->setObjectName("GroupBox2");
   group->setGeometry(4, 0, kClientWidth - 8, kExtPanelHeight - 2);
 
-  Caption(group, "Label7", "ページサイズ")->setGeometry(8, 16, 72, 20);
+  Caption(group, "Label7", tr("ページサイズ"))->setGeometry(8, 16, 72, 20);
   edPageSize = new QLineEdit("1", group);
   edPageSize->setObjectName("edPageSize");
   edPageSize->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edPageSize));
   edPageSize->setGeometry(82, 16, 48, 20);
   edPageSize->installEventFilter(this);
 
-  Caption(group, "Label8", "動作クロック")->setGeometry(140, 16, 70, 20);
+  Caption(group, "Label8", tr("動作クロック"))->setGeometry(140, 16, 70, 20);
   cbClockFreq = DropDown(group, "cbClockFreq",
-                         {"高速(400KHz)", "標準(100KHz)", "低速(10KHz/48KHz)", "超低速(2KHz/48KHz)"}, 1);
+                         {tr("高速(400KHz)"), tr("標準(100KHz)"), tr("低速(10KHz/48KHz)"), tr("超低速(2KHz/48KHz)")}, 1);
   cbClockFreq->setGeometry(212, 16, 140, 20);
 
-  Caption(group, "Label9", "プログラム")->setGeometry(362, 16, 60, 20);
-  cbProgramMode = DropDown(group, "cbProgramMode", {"消去しない", "消去する"}, 1);
+  Caption(group, "Label9", tr("プログラム"))->setGeometry(362, 16, 60, 20);
+  cbProgramMode = DropDown(group, "cbProgramMode", {tr("消去しない"), tr("消去する")}, 1);
   cbProgramMode->setGeometry(424, 16, 100, 20);
 
-  Caption(group, "Label10", "書込時間")->setGeometry(8, 38, 72, 20);
+  Caption(group, "Label10", tr("書込時間"))->setGeometry(8, 38, 72, 20);
   cbMaxWriteTime = DropDown(group, "cbMaxWriteTime", {"5", "10", "20", "30", "50", "80", "100"}, 4);
   cbMaxWriteTime->setGeometry(82, 38, 60, 20);
   Caption(group, "Label11", "ms")->setGeometry(146, 38, 20, 20);
 
-  chVppOut = new QCheckBox("ISPのVPPから3.3Vを出力する", group);
+  chVppOut = new QCheckBox(tr("ISPのVPPから3.3Vを出力する"), group);
   chVppOut->setObjectName("chVppOut");
   chVppOut->setGeometry(176, 38, 220, 20);
   chVppOut->hide();
-  cbExtSave = new QCheckBox("拡張設定を保存", group);
+  cbExtSave = new QCheckBox(tr("拡張設定を保存"), group);
   cbExtSave->setObjectName("cbExtSave");
   cbExtSave->setGeometry(424, 38, 150, 20);
 
@@ -205,12 +208,12 @@ QWidget* TMainUnit::BuildMcwExtPanel() {
   McwExtPanel = new QFrame;
   McwExtPanel->setObjectName("McwExtPanel");
   McwExtPanel->setFixedHeight(kMcwExtPanelHeight);
-  auto* group = new QGroupBox("マイクロワイヤデバイス用", McwExtPanel);
+  auto* group = new QGroupBox(tr("マイクロワイヤデバイス用"), McwExtPanel);
   group->setObjectName("GroupBox3");
   group->setGeometry(4, 0, kClientWidth - 8, kMcwExtPanelHeight - 2);
 
-  Caption(group, "Label12", "データ")->setGeometry(8, 18, 40, 20);
-  cbMcwDataMode = DropDown(group, "cbMcwDataMode", {"バイトモード", "リトルエンディアン", "ビッグエンディアン"}, 2);
+  Caption(group, "Label12", tr("データ"))->setGeometry(8, 18, 40, 20);
+  cbMcwDataMode = DropDown(group, "cbMcwDataMode", {tr("バイトモード"), tr("リトルエンディアン"), tr("ビッグエンディアン")}, 2);
   cbMcwDataMode->setGeometry(50, 18, 130, 20);
   Caption(group, "Label13", "GP0(PRE)")->setGeometry(192, 18, 60, 20);
   cbMcwGP0 = DropDown(group, "cbMcwGP0", {"L", "H"}, 1);
@@ -218,8 +221,8 @@ QWidget* TMainUnit::BuildMcwExtPanel() {
   Caption(group, "Label16", "GP1(ORG)")->setGeometry(312, 18, 60, 20);
   cbMcwGP1 = DropDown(group, "cbMcwGP1", {"L", "H"}, 1);
   cbMcwGP1->setGeometry(372, 18, 48, 20);
-  Caption(group, "Label17", "転送")->setGeometry(434, 18, 30, 20);
-  cbReadSize = DropDown(group, "cbReadSize", {"マルチ", "シングル"}, 1);
+  Caption(group, "Label17", tr("転送"))->setGeometry(434, 18, 30, 20);
+  cbReadSize = DropDown(group, "cbReadSize", {tr("マルチ"), tr("シングル")}, 1);
   cbReadSize->setGeometry(466, 18, 90, 20);
 
   connect(cbMcwDataMode, &QComboBox::activated, this, [this] { cbMcwDataModeChange(); });
@@ -273,7 +276,7 @@ QWidget* TMainUnit::BuildLogArea() {
   line->addWidget(BuildProgressPanel(row));
   line->addWidget(CancelBtn);
   line->addSpacing(12);
-  LogClearBtn = new QPushButton("クリア", row);
+  LogClearBtn = new QPushButton(tr("クリア"), row);
   LogClearBtn->setObjectName("LogClearBtn");
   line->addWidget(LogClearBtn);
   column->addWidget(row);
@@ -296,35 +299,35 @@ QWidget* TMainUnit::BuildLogArea() {
 }
 
 void TMainUnit::BuildMenus() {
-  auto add = [this](QMenu* menu, QAction** slot, const char* name, const QString& caption, const QKeySequence& keys) {
+  auto add = [](QMenu* menu, QAction** slot, const char* name, const QString& caption, const QKeySequence& keys) {
     auto* action = menu->addAction(caption);
     action->setObjectName(name);
     if (!keys.isEmpty()) action->setShortcut(keys);
     *slot = action;
     return action;
   };
-  QMenu* file = menuBar()->addMenu("ファイル(&F)");
+  QMenu* file = menuBar()->addMenu(tr("ファイル(&F)"));
   file->setObjectName("mnFile");
-  add(file, &mnSaveHex, "mnSaveHex", "HEXファイルに保存(&S)", QKeySequence("Ctrl+S"));
-  add(file, &mnExit, "mnExit", "アプリケーションの終了(&X)", {});
-  QMenu* tool = menuBar()->addMenu("ツール(&T)");
+  add(file, &mnSaveHex, "mnSaveHex", tr("HEXファイルに保存(&S)"), QKeySequence("Ctrl+S"));
+  add(file, &mnExit, "mnExit", tr("アプリケーションの終了(&X)"), {});
+  QMenu* tool = menuBar()->addMenu(tr("ツール(&T)"));
   tool->setObjectName("mnTool");
-  add(tool, &mnHexEditor, "mnHexEditor", "HexEditorの起動(&H)", QKeySequence("Ctrl+H"));
-  add(tool, &mnExtPanel, "mnExtPanel", "拡張設定(&X)", QKeySequence("Ctrl+X"));
+  add(tool, &mnHexEditor, "mnHexEditor", tr("HexEditorの起動(&H)"), QKeySequence("Ctrl+H"));
+  add(tool, &mnExtPanel, "mnExtPanel", tr("拡張設定(&X)"), QKeySequence("Ctrl+X"));
   mnExtPanel->setCheckable(true);
-  add(tool, &mnCheckSum, "mnCheckSum", "チェックサムの取得(&S)", {});
-  add(tool, &mnLogClear, "mnLogClear", "ログの消去(&C)", QKeySequence("Ctrl+Del"));
-  add(tool, &mnClearBuffer, "mnClearBuffer", "バッファクリア(&B)", {});
-  add(tool, &mnHWReset, "mnHWReset", "ハードウェアリセット", QKeySequence("Ctrl+Alt+R"));
-  QMenu* help = menuBar()->addMenu("ヘルプ(&H)");
+  add(tool, &mnCheckSum, "mnCheckSum", tr("チェックサムの取得(&S)"), {});
+  add(tool, &mnLogClear, "mnLogClear", tr("ログの消去(&C)"), QKeySequence("Ctrl+Del"));
+  add(tool, &mnClearBuffer, "mnClearBuffer", tr("バッファクリア(&B)"), {});
+  add(tool, &mnHWReset, "mnHWReset", tr("ハードウェアリセット"), QKeySequence("Ctrl+Alt+R"));
+  QMenu* help = menuBar()->addMenu(tr("ヘルプ(&H)"));
   help->setObjectName("H1");
-  add(help, &mnVersion, "mnVersion", "アプリケーションのバージョン(&V)", QKeySequence("Ctrl+V"));
+  add(help, &mnVersion, "mnVersion", tr("アプリケーションのバージョン(&V)"), QKeySequence("Ctrl+V"));
 
   PopupMenu = new QMenu(this);
   PopupMenu->setObjectName("PopupMenu");
-  QAction* popLogClear = PopupMenu->addAction("ログデータのクリア(&C)");
+  QAction* popLogClear = PopupMenu->addAction(tr("ログデータのクリア(&C)"));
   popLogClear->setObjectName("popLogClear");
-  QAction* popHexEdit = PopupMenu->addAction("HexEditorの起動(&H)");
+  QAction* popHexEdit = PopupMenu->addAction(tr("HexEditorの起動(&H)"));
   popHexEdit->setObjectName("popHexEdit");
 
   connect(mnExit, &QAction::triggered, this, &QWidget::close);
@@ -387,7 +390,7 @@ QWidget* TMainUnit::BuildProgressPanel(QWidget* parent) {
   shown->addWidget(ProgressLabel);
   shown->addWidget(progress_);
   ProgressPanel->hide();
-  CancelBtn = new QPushButton("中止", parent);
+  CancelBtn = new QPushButton(tr("中止"), parent);
   CancelBtn->setObjectName("CancelBtn");
   CancelBtn->setEnabled(false);
   connect(CancelBtn, &QPushButton::clicked, this, &TMainUnit::CancelBtnClick);

@@ -11,6 +11,8 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-svg-dev libgl1-mesa-dev fonts-noto-cjk
   qt6-translations-l10n
   clang libclang-rt-14-dev
+  qt6-l10n-tools qt6-tools-dev python3-pytest
+  debhelper dh-python fakeroot lintian desktop-file-utils appstream man-db
 )
 
 missing=()

@@ -24,6 +24,7 @@
 
 #include "app/about_unit.h"
 #include "app/main_unit.h"
+#include "image/intel_hex.h"
 #include "tests/gui/gui_fixture.h"
 
 using qmx::app::TMainUnit;
