@@ -81,6 +81,9 @@ class FaultsTest : public OperatorFixture {
     QVERIFY2(took.elapsed() < kBoundMs, qPrintable(QString::number(took.elapsed())));
     if (expect == Expect::kFailure) QVERIFY2(!reported, qPrintable(w_->LogLines().join("\n")));
     if (expect == Expect::kSuccess) QVERIFY2(reported, qPrintable(w_->LogLines().join("\n")));
+    // A vanished programmer is noticed before it comes back; without this a
+    // quick replug could find the window still holding the old port.
+    if (!sim_->Plugged()) QTRY_VERIFY_WITH_TIMEOUT(!w_->Connected(), kBoundMs);
     f.recover(*sim_);
     QVERIFY(sim_->WaitIdle(std::chrono::seconds(5)));
     if (reported && f.step == Step::kRead) QVERIFY(PartEqualsImage());
