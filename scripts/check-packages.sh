@@ -21,7 +21,7 @@ DEBIAN_FRONTEND=noninteractive "${SUDO[@]}" apt-get install -y --no-install-reco
 
 /usr/bin/qmx71 --help >/dev/null || fail "qmx71 --help"
 [ -f /usr/lib/udev/rules.d/60-qmx71.rules ] || fail "udev rule not installed"
-man -w qmx71 >/dev/null && man -w 3 qmx71a >/dev/null || fail "manual pages not found by man"
+[ -f /usr/share/man/man1/qmx71.1.gz ] && [ -f /usr/share/man/man3/qmx71a.3.gz ] || fail "manual pages not installed"
 
 /usr/bin/qmx71-sim --log --link "$tmp/port" --part 24C02 >"$tmp/sim.out" 2>"$tmp/sim.log" &
 sim=$!
