@@ -129,13 +129,19 @@ class Programmer:
             raise OperationError(f"{what} of {_span(part, start, length)} failed: "
                                  "the programmer did not confirm the last page")
 
+    def _prepare(self, part: PartLike, start: int, length: int | None, *,
+                 whole_words: bool) -> tuple[Part, int, Library]:
+        """The part, the length (to the part's end by default), checked, and the
+        library with the part's family selected."""
+        p = _as_part(part)
+        length = p.size - start if length is None else length
+        _check_range(p, start, length, whole_words=whole_words)
+        return p, length, self._select(p)
+
     def read(self, part: PartLike, start: int = 0, length: int | None = None, *,
              block_size: int = READ_BLOCK) -> bytes:
         """`length` bytes of the part from `start` (to its end by default)."""
-        p = _as_part(part)
-        length = p.size - start if length is None else length
-        _check_range(p, start, length, whole_words=False)
-        lib = self._select(p)
+        p, length, lib = self._prepare(part, start, length, whole_words=False)
         if length == 0:
             return b""
         buffer = (ctypes.c_uint8 * length)()
@@ -179,10 +185,7 @@ class Programmer:
     def erase(self, part: PartLike, start: int = 0, length: int | None = None, *,
               block_size: int = 0) -> None:
         """Fills the range (the whole part by default) with 0xFF."""
-        p = _as_part(part)
-        length = p.size - start if length is None else length
-        _check_range(p, start, length, whole_words=True)
-        lib = self._select(p)
+        p, length, lib = self._prepare(part, start, length, whole_words=True)
         if length:
             self._run(lib.QmxErase, "erase", p, start, length, None, block_size)
             self._confirm("erase", p, start, length)
@@ -190,10 +193,7 @@ class Programmer:
     def is_blank(self, part: PartLike, start: int = 0, length: int | None = None, *,
                  block_size: int = READ_BLOCK) -> bool:
         """True when every byte of the range is 0xFF."""
-        p = _as_part(part)
-        length = p.size - start if length is None else length
-        _check_range(p, start, length, whole_words=False)
-        lib = self._select(p)
+        p, length, lib = self._prepare(part, start, length, whole_words=False)
         if length == 0 or lib.QmxBlankChk(p.device, start, None, length, block_size):
             return True
         # 0 is both "not blank" and "failed": a read raises for the latter.
@@ -205,10 +205,7 @@ class Programmer:
     def checksum(self, part: PartLike, start: int = 0, length: int | None = None, *,
                  block_size: int = READ_BLOCK) -> int:
         """Sum of the range's bytes."""
-        p = _as_part(part)
-        length = p.size - start if length is None else length
-        _check_range(p, start, length, whole_words=False)
-        lib = self._select(p)
+        p, length, lib = self._prepare(part, start, length, whole_words=False)
         total = lib.QmxChecksum(p.device, start, None, length, block_size) if length else 0
         # A range of zeros sums to 0 too, the library's failure value.
         return total or sum(self.read(p, start, length, block_size=block_size))
