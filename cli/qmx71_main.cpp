@@ -1,8 +1,5 @@
 // qmx71: program, verify and read serial EEPROMs from the command line,
 // through the public library like any other host program.
-#include <signal.h>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <atomic>
@@ -13,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_os.h"
 #include "cli/part_choice.h"
 #include "core/catalogue/catalogue.h"
 #include "core/discovery/port_discovery.h"
@@ -85,7 +83,7 @@ class Failure {
 class Progress {
  public:
   Progress(bool enabled, std::string label, std::int64_t total)
-      : enabled_(enabled && isatty(STDERR_FILENO)), label_(std::move(label)), total_(total) {
+      : enabled_(enabled && qmx::cli::StderrIsTerminal()), label_(std::move(label)), total_(total) {
     Draw(0);
   }
   ~Progress() {
@@ -144,7 +142,7 @@ std::string DiscoveredPort() {
 
 // The library and this program find the port the same way; --port wins.
 void ApplyPort(const Options& o) {
-  if (!o.port.empty()) ::setenv("QMX71_PORT", o.port.c_str(), 1);
+  if (!o.port.empty()) qmx::cli::SetPortOverride(o.port);
 }
 
 // Connected for the life of the object; the supply goes off and the port is
@@ -167,7 +165,7 @@ void Connect(const Options& o, int family, int variant) {
   // nothing answers.
   if (qmx::PortAccessDenied(port))
     throw Failure(kNoProgrammer, "permission denied on " + qmx::DevicePathForPort(port) +
-                                     ": install the udev rule or join the dialout group");
+                                     ": " + qmx::cli::AccessDeniedAdvice());
   if (QmxFrmVer() == 0) throw Failure(kNoProgrammer, "the programmer on " + port + " does not answer");
   throw Failure(kNoProgrammer, std::string("the programmer on ") + port + " does not take " + FamilyName(family) +
                                    " parts");
@@ -559,10 +557,7 @@ int main(int argc, char** argv) {
     return kUsage;
   }
 
-  struct sigaction sa {};
-  sa.sa_handler = OnInterrupt;
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
+  qmx::cli::CatchInterrupts(OnInterrupt);
 
   const std::string name = app.get_subcommands().front()->get_name();
   try {

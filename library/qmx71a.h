@@ -7,7 +7,9 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
-#define QMX_EXPORT __declspec(dllexport)
+/* The DLL's .def file names the exports (with a leading underscore, at fixed
+ * ordinals); the import library maps these C names onto them. */
+#define QMX_EXPORT
 #elif defined(__GNUC__)
 #define QMX_EXPORT __attribute__((visibility("default")))
 #else
@@ -69,7 +71,9 @@ QMX_EXPORT int32_t QmxGetSwitch(void);
  * host drains (non-blocking is best). A notice never blocks the library and
  * never raises SIGPIPE: a descriptor without room loses that notice (the
  * state stays readable through QmxGetSwitch), a closed or invalid one is
- * ignored. The descriptor stays the caller's. Returns the handle. */
+ * ignored. The descriptor stays the caller's. On Windows the handle is an
+ * event HANDLE instead, set with SetEvent on every press; it stays the
+ * caller's too (never reset or closed by the library). Returns the handle. */
 QMX_EXPORT intptr_t QmxSetEvent(intptr_t handle);
 /* Pulse DTR off and on: non-zero when the port accepted it. */
 QMX_EXPORT int32_t QmxReset(void);

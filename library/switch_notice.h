@@ -1,6 +1,7 @@
 // The host's switch notification: a descriptor (an eventfd or a pipe on
-// POSIX) the library signals on every press, from its reader thread. A
-// notice never blocks that thread and never raises a signal in the host.
+// POSIX) or an event HANDLE (Win32) the library signals on every press, from
+// its reader thread. A notice never blocks that thread and never raises a
+// signal in the host.
 #pragma once
 
 #include <cstdint>

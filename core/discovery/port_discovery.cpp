@@ -1,12 +1,9 @@
 #include "core/discovery/port_discovery.h"
 
 #include <cstdlib>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 #include "core/platform/serial_backend.h"
-#include "core/platform/sysfs_provider.h"
 
 namespace qmx {
 
@@ -21,12 +18,6 @@ std::string DeviceNameIn(const std::vector<std::string>& presentNames, const std
   }
   // Never empty, so an empty known name cannot match a port without a device.
   return searchText;
-}
-
-// exists() follows links: a link to a vanished port counts as gone.
-bool PathExists(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::exists(path, ec);
 }
 
 }  // namespace
@@ -51,8 +42,8 @@ void PortDiscovery::AddKnownDeviceNames(const std::string& identifier) {
 std::string PortDiscovery::FindProgrammerPort() {
   if (getEnv_) {
     const std::optional<std::string> override = getEnv_(kPortOverrideVariable);
-    // Judged where the channel will open it: a bare name lives under /dev.
-    if (override && !override->empty()) return PathExists(DevicePathForPort(*override)) ? *override : std::string();
+    // Judged where the channel will open it (a bare name lives under /dev, or is a COM device).
+    if (override && !override->empty()) return PortExists(*override) ? *override : std::string();
   }
 
   const auto portMap = provider_.SerialPortMap();
@@ -82,13 +73,6 @@ std::string DiscoverProgrammerPort(PortDiscovery& discovery) {
   discovery.ClearKnownDeviceNames();
   for (const char* identifier : kProgrammerIdentifiers) discovery.AddKnownDeviceNames(identifier);
   return discovery.FindProgrammerPort();
-}
-
-std::unique_ptr<DeviceListProvider> MakeDefaultDeviceListProvider(const EnvReader& getEnv) {
-  std::optional<std::string> root;
-  if (getEnv) root = getEnv(kSysfsRootVariable);
-  if (!root || root->empty()) root = "/sys";
-  return std::make_unique<SysfsDeviceListProvider>(*root);
 }
 
 }  // namespace qmx

@@ -54,7 +54,7 @@ class PortDiscovery {
 std::string DiscoverProgrammerPort(PortDiscovery& discovery);
 
 // The platform's provider: sysfs at /sys, or at $QMX71_SYSFS_ROOT when that is
-// set and non-empty.
+// set and non-empty; the registry and the present-device list on Win32.
 std::unique_ptr<DeviceListProvider> MakeDefaultDeviceListProvider(
     const EnvReader& getEnv = ReadProcessEnv);
 

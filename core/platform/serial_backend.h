@@ -1,5 +1,5 @@
 // The operating system's side of the serial channel. One implementation per
-// platform, chosen by the build (posix/serial_backend_posix.cpp now).
+// platform, chosen by the build (posix/ or win32/).
 #pragma once
 
 #include <cstdint>
@@ -69,11 +69,16 @@ class SerialBackend {
 
 std::unique_ptr<SerialBackend> MakeSerialBackend();
 
-// Device path for a port name: a name that starts with '/' is a path
+// Device path for a port name. POSIX: a name that starts with '/' is a path
 // already; any other name is looked up under /dev ("ttyACM0" -> "/dev/ttyACM0").
+// Win32: a name that starts with '\\' is a path already; any other gets the
+// device prefix ("COM12" -> "\\.\COM12").
 std::string DevicePathForPort(const std::string& portName);
+// True when the port's device exists now (it may still be busy or refused).
+bool PortExists(const std::string& portName);
 // True when the port exists but this user may not open it for reading and
-// writing (no device access rule, not in the group that owns it).
+// writing (no device access rule, not in the group that owns it). Win32 gives
+// the same answer for a port another program holds.
 bool PortAccessDenied(const std::string& portName);
 
 }  // namespace qmx

@@ -1,5 +1,8 @@
-// A manual-reset event that a poll-based wait can watch (an eventfd on Linux).
+// A manual-reset event that the serial backend's waits can watch alongside
+// the port: an eventfd on Linux, an event object on Win32.
 #pragma once
+
+#include <cstdint>
 
 namespace qmx {
 
@@ -10,16 +13,19 @@ class WakeEvent {
   WakeEvent(const WakeEvent&) = delete;
   WakeEvent& operator=(const WakeEvent&) = delete;
 
-  bool Valid() const { return fd_ >= 0; }
+  bool Valid() const { return native_ != kNone; }
   void Set();
   void Reset();
   // Sleeps until the event is set or timeoutMs passes (-1: no limit). True when set.
   bool Wait(int timeoutMs) const;
-  // Descriptor that polls readable while the event is set.
-  int Fd() const { return fd_; }
+  // POSIX: the descriptor, which polls readable while the event is set.
+  int Fd() const { return static_cast<int>(native_); }
+  // Win32: the event HANDLE, for WaitForMultipleObjects.
+  std::intptr_t Native() const { return native_; }
 
  private:
-  int fd_ = -1;
+  static constexpr std::intptr_t kNone = -1;
+  std::intptr_t native_ = kNone;
 };
 
 }  // namespace qmx

@@ -24,7 +24,9 @@ struct SettingsPathInputs {
 // (a relative $HOME counts as unknown too).
 std::string SettingsFilePath(const SettingsPathInputs& in);
 
-// The inputs of this process: /proc/self/exe, the environment, access(W_OK).
+// The inputs of this process: its program path, the environment (on Win32
+// %APPDATA% and %USERPROFILE% stand for the XDG folder and $HOME), and
+// whether the program's folder takes a new file.
 SettingsPathInputs ProcessSettingsInputs(const std::string& overridePath);
 
 // Creates the missing folders above `path` (mode 0700, as the configuration

@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "core/platform/serial_backend.h"
 
@@ -16,6 +18,12 @@ std::string DevicePathForPort(const std::string& portName) {
 
 bool PortAccessDenied(const std::string& portName) {
   return ::access(DevicePathForPort(portName).c_str(), R_OK | W_OK) != 0 && errno == EACCES;
+}
+
+// exists() follows links: a link to a vanished port counts as gone.
+bool PortExists(const std::string& portName) {
+  std::error_code ec;
+  return std::filesystem::exists(DevicePathForPort(portName), ec);
 }
 
 }  // namespace qmx

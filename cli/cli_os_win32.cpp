@@ -1,0 +1,37 @@
+#include <windows.h>
+
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "cli/cli_os.h"
+
+namespace qmx::cli {
+
+namespace {
+
+void (*g_handler)(int) = nullptr;
+
+// Runs on a thread of its own; TRUE keeps the process alive so the command
+// can stop between steps and switch the supply off, as on POSIX.
+BOOL WINAPI OnConsoleEvent(DWORD type) {
+  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
+  if (g_handler != nullptr) g_handler(static_cast<int>(type));
+  return TRUE;
+}
+
+}  // namespace
+
+void SetPortOverride(const std::string& port) { ::_putenv_s("QMX71_PORT", port.c_str()); }
+
+void CatchInterrupts(void (*handler)(int)) {
+  g_handler = handler;
+  ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+bool StderrIsTerminal() { return ::_isatty(::_fileno(stderr)) != 0; }
+
+const char* AccessDeniedAdvice() { return "close the program that holds the port"; }
+
+}  // namespace qmx::cli

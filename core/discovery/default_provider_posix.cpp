@@ -1,0 +1,13 @@
+#include "core/discovery/port_discovery.h"
+#include "core/platform/sysfs_provider.h"
+
+namespace qmx {
+
+std::unique_ptr<DeviceListProvider> MakeDefaultDeviceListProvider(const EnvReader& getEnv) {
+  std::optional<std::string> root;
+  if (getEnv) root = getEnv(kSysfsRootVariable);
+  if (!root || root->empty()) root = "/sys";
+  return std::make_unique<SysfsDeviceListProvider>(*root);
+}
+
+}  // namespace qmx
