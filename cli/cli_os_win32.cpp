@@ -23,7 +23,8 @@ BOOL WINAPI OnConsoleEvent(DWORD type) {
 
 }  // namespace
 
-void SetPortOverride(const std::string& port) { ::_putenv_s("QMX71_PORT", port.c_str()); }
+// The process block, where the library (with a C runtime of its own) looks.
+void SetPortOverride(const std::string& port) { ::SetEnvironmentVariableA("QMX71_PORT", port.c_str()); }
 
 void CatchInterrupts(void (*handler)(int)) {
   g_handler = handler;

@@ -18,6 +18,7 @@
 #include "core/protocol/commands.h"
 #include "core/protocol/encoding.h"
 #include "image/memory_image.h"
+#include "library/library_lifetime.h"
 #include "library/switch_notice.h"
 
 namespace qmx {
@@ -66,6 +67,7 @@ class Library {
     const std::string port = DiscoverProgrammerPort(discovery_);
     if (port.empty()) return false;
     if (!link_.OpenPort(port)) return false;
+    HoldImageLoaded();
     const auto name = link_.QueryName();
     if (!name) return false;  // left open: the host's QmxClose releases it
     name_ = *name;
@@ -75,6 +77,7 @@ class Library {
 
   void CloseConnection() {
     link_.Disconnect();
+    ReleaseImageHold();
     name_.clear();
     // The next programmer must identify itself before a family is accepted.
     model_ = kModelUnknown;
@@ -86,6 +89,17 @@ class Library {
     return link_.SendCommand4(SET_MODE, static_cast<std::uint8_t>(family), static_cast<std::uint8_t>(variant),
                               static_cast<std::uint8_t>(writeTime));
   }
+
+  // The process is ending and the system has ended its other threads, the
+  // reader among them, perhaps holding the channel's locks: the supply-off
+  // is written, and nothing is closed, joined or waited for after it. The
+  // system releases the port.
+  void AtProcessExit() {
+    if (link_.IsOpen()) link_.SendCommand2(DEV_CTRL, DEVCTRL_SUPPLY_OFF);
+    leftAtExit_ = true;
+    ForgetImageHold();
+  }
+  bool LeftAtExit() const { return leftAtExit_; }
 
   void Close() {
     // Pages streamed by a write just before may still be in the programmer's
@@ -130,11 +144,28 @@ class Library {
   int family_ = kFamilyMicrowire;
   std::atomic<int> switchState_{0};
   std::atomic<intptr_t> switchFd_{0};
+  bool leftAtExit_ = false;
+};
+
+// Left undestroyed once the process exit took over the connection: its
+// members would close the port and join the reader.
+class LibraryHolder {
+ public:
+  LibraryHolder() = default;
+  ~LibraryHolder() {
+    if (!library_->LeftAtExit()) delete library_;
+  }
+  LibraryHolder(const LibraryHolder&) = delete;
+  LibraryHolder& operator=(const LibraryHolder&) = delete;
+  Library& Get() { return *library_; }
+
+ private:
+  Library* library_ = new Library;
 };
 
 Library& State() {
-  static Library library;
-  return library;
+  static LibraryHolder holder;
+  return holder.Get();
 }
 
 // Built with the library image rather than at first use, so the unload path
@@ -184,6 +215,11 @@ std::int32_t WriteSide(int operation, std::int32_t device, std::int32_t start, c
 }
 
 }  // namespace
+
+void LibraryAtProcessExit() {
+  Guard([] { State().AtProcessExit(); });
+}
+
 }  // namespace qmx
 
 using qmx::Guard;

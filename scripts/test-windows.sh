@@ -1,14 +1,15 @@
 #!/bin/bash
 # Cross-builds the Windows library and its tests with mingw-w64 (x86_64 and
 # i686), checks the DLL's export table, and runs the Windows tests under wine
-# with a pseudo-terminal standing in for a COM port whose far end echoes.
+# with pseudo-terminals standing in for COM ports: one whose far end echoes,
+# and the simulated programmer for a DLL host and qmx71.exe.
 # Usage: bash scripts/test-windows.sh [win64|win32 ...]   (default: both)
 # The 32-bit tests run only where wine can start 32-bit programs; the 32-bit
 # build and its export check always run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build python3 googletest libcli11-dev
+packages=(cmake ninja-build python3 g++ googletest libcli11-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64 wine64 wine)
 missing=()
 for p in "${packages[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
@@ -20,6 +21,16 @@ fi
 
 presets=("$@")
 ((${#presets[@]} > 0)) || presets=(win64 win32)
+
+# The Windows programs meet the Linux simulator through a pseudo-terminal; the
+# shim gives wine the modem lines Linux refuses on one.
+native=build/win-native
+cmake -S . -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMX_BUILD_APP=OFF -DQMX_BUILD_TESTS=OFF \
+  -DQMX_BUILD_BENCH=OFF
+cmake --build "$native" --target qmx71-sim
+sim="$PWD/$native/sim/qmx71-sim"
+shim="$PWD/$native/pty_modem_shim.so"
+cc -shared -fPIC -O2 -Wall -Werror -o "$shim" tests/windows/pty_modem_shim.c -ldl
 
 for preset in "${presets[@]}"; do
   build="build/$preset"
@@ -42,6 +53,10 @@ for preset in "${presets[@]}"; do
     echo "test-windows: qmx71a_read_part.exe ended with status $status, expected 1" >&2
     exit 1
   fi
-  python3 tests/windows/echo_com_port.py COM41 -- \
+  python3 tests/windows/com_port.py COM41 -- \
     ctest --test-dir "$build" --output-on-failure -R '^qmx_windows_tests$'
+  python3 tests/windows/com_port.py COM42 --sim "$sim" --preload "$shim" -- \
+    ctest --test-dir "$build" --output-on-failure -R '^qmx_dll_host_'
+  python3 tests/windows/com_port.py COM43 --sim "$sim" --preload "$shim" -- \
+    bash tests/windows/cli_check.sh "$build/bin/qmx71.exe"
 done

@@ -1,6 +1,5 @@
 #include "core/discovery/port_discovery.h"
 
-#include <cstdlib>
 #include <utility>
 
 #include "core/platform/serial_backend.h"
@@ -21,12 +20,6 @@ std::string DeviceNameIn(const std::vector<std::string>& presentNames, const std
 }
 
 }  // namespace
-
-std::optional<std::string> ReadProcessEnv(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr) return std::nullopt;
-  return std::string(value);
-}
 
 PortDiscovery::PortDiscovery(DeviceListProvider& provider, EnvReader getEnv)
     : provider_(provider), getEnv_(std::move(getEnv)) {}

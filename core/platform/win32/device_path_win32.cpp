@@ -37,8 +37,18 @@ bool PortExists(const std::string& portName) {
   const std::string name = DevicePathForPort(portName).substr(4);
   if (name.empty()) return false;
   char target[512];
-  return ::QueryDosDeviceA(name.c_str(), target, sizeof target) != 0 ||
-         ::GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+  if (::QueryDosDeviceA(name.c_str(), target, sizeof target) != 0 || ::GetLastError() == ERROR_INSUFFICIENT_BUFFER)
+    return true;
+  // Some ports have no DOS device entry (wine's mapped ones, some virtual
+  // drivers) yet open: ask the port itself. One held elsewhere exists too.
+  const HANDLE h = ::CreateFileA(DevicePathForPort(portName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    ::CloseHandle(h);
+    return true;
+  }
+  const DWORD error = ::GetLastError();
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
 }
 
 }  // namespace qmx

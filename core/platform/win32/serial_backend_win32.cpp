@@ -225,7 +225,10 @@ class Win32SerialBackend final : public SerialBackend {
       const HANDLE waits[3] = {HandleOf(stop), HandleOf(abort_), ov.hEvent};
       const DWORD woke = ::WaitForMultipleObjects(3, waits, FALSE, INFINITE);
       if (woke != WAIT_OBJECT_0 + 2) {
-        // The record lives on this stack: the cancelled wait must end here.
+        // The record lives on this stack: the wait must end here. Setting
+        // the mask again completes a pending event wait (not every driver
+        // completes a cancelled one); the cancel is for those that do.
+        ::SetCommMask(port, kWaitMask);
         ::CancelIoEx(port, &ov);
         DWORD ignored = 0;
         ::GetOverlappedResult(port, &ov, &ignored, TRUE);
