@@ -25,7 +25,10 @@ extern "C" {
 /* Connect (first call only) and select the family. supplyFlag 0 switches the
  * part's supply on, non-zero leaves it. 1 accepted, 0 not connected or refused. */
 QMX_EXPORT int32_t QmxOpen(int32_t family, int32_t variant, int32_t maxWriteTimeMs, int32_t supplyFlag);
-/* Switch the supply off and release the port. Harmless when closed. */
+/* Switch the supply off and release the port. Harmless when closed. Call it
+ * before unloading: on Windows a connected library keeps itself loaded (a
+ * FreeLibrary then leaves it connected until QmxClose or the process ends,
+ * when the supply goes off and the system releases the port). */
 QMX_EXPORT void QmxClose(void);
 /* Select another family on the open connection: 1 accepted, 0 closed or refused. */
 QMX_EXPORT int32_t QmxMode(int32_t family, int32_t variant, int32_t maxWriteTimeMs);
