@@ -7,6 +7,7 @@
 #include "app/main_unit.h"
 #include "app/translations.h"
 #include "core/catalogue/catalogue.h"
+#include "core/catalogue/datasheet_pages.h"
 #include "core/protocol/commands.h"
 #include "core/protocol/encoding.h"
 
@@ -81,6 +82,7 @@ void TMainUnit::cbDeviceChange() {
   }
   image_.Clear();
   edPageSize->setText(QString::number(page));
+  ShowPageHint(row);
   switch (ReloadDataFile(true)) {
     case Reload::kLoaded:
       statusPanels_[2]->setText(QString::asprintf("checksum=%04X", image_.ImageSum()));
@@ -96,6 +98,18 @@ void TMainUnit::cbDeviceChange() {
       statusPanels_[2]->clear();
       break;
   }
+}
+
+void TMainUnit::ShowPageHint(int row) {
+  const bool paged = deviceFamily_ == kFamilyI2c || deviceFamily_ == kFamilySpi;
+  const char* name = paged ? PartName(deviceFamily_, row) : nullptr;
+  const int page = name != nullptr ? DatasheetPageSize(name) : 0;
+  QString tip;
+  if (page > 0)
+    tip = tr("データシートのページサイズは %1 バイトです。ページサイズに入力すると書き込みが速くなります。書き込みの後でベリファイしてください。").arg(page);
+  lbPageHint->setText(page > 0 ? tr("推奨 %1").arg(page) : QString());
+  lbPageHint->setToolTip(tip);
+  edPageSize->setToolTip(tip);
 }
 
 void TMainUnit::edPageSizeExit() {

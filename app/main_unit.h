@@ -76,6 +76,7 @@ class TMainUnit : public QMainWindow {
   void cbTypeChange();
   void cbDeviceChange();
   void edPageSizeExit();
+  void ShowPageHint(int row);
   void mnExtPanelClick();
   void cbMcwDataModeChange();
   void mnHWResetClick();
@@ -186,6 +187,7 @@ class TMainUnit : public QMainWindow {
   QWidget* ExtPanel = nullptr;
   QWidget* McwExtPanel = nullptr;
   QLineEdit* edPageSize = nullptr;
+  QLabel* lbPageHint = nullptr;  // the datasheet's page, offered
   QComboBox* cbClockFreq = nullptr;
   QComboBox* cbProgramMode = nullptr;
   QComboBox* cbMaxWriteTime = nullptr;

@@ -177,6 +177,10 @@ QWidget* TMainUnit::BuildExtPanel() {
   edPageSize->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edPageSize));
   edPageSize->setGeometry(82, 16, 48, 20);
   edPageSize->installEventFilter(this);
+  // The field keeps the catalogue's page; the datasheet's is only offered.
+  lbPageHint = new QLabel(group);
+  lbPageHint->setObjectName("lbPageHint");
+  lbPageHint->setGeometry(530, 16, 66, 20);
 
   Caption(group, "Label8", tr("動作クロック"))->setGeometry(140, 16, 70, 20);
   cbClockFreq = DropDown(group, "cbClockFreq",

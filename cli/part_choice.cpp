@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <string>
 
 #include "core/catalogue/catalogue.h"
+#include "core/catalogue/datasheet_pages.h"
 
 namespace qmx::cli {
 
@@ -112,6 +114,34 @@ std::vector<std::string> CatalogueLines() {
     }
   }
   return lines;
+}
+
+bool ApplyPageSize(PartChoice& part, const std::string& text, std::string* note, std::string* error) {
+  if (text.empty()) return true;
+  if (text == "auto") {
+    const int page = DatasheetPageSize(part.name);
+    if (page > 0) {
+      part.page = page;
+      *note = "page size " + std::to_string(page) + ": the datasheet page of " + part.name;
+    } else {
+      *note = part.name + " has no page writes: written a unit at a time, as without --page-size";
+    }
+    return true;
+  }
+  const bool digits = text.size() <= 3 && std::all_of(text.begin(), text.end(), [](unsigned char c) {
+    return std::isdigit(c) != 0;
+  });
+  const int page = digits ? std::stoi(text) : 0;
+  if (page < 1 || page > 256) {
+    *error = "--page-size takes 1 to 256, or auto";
+    return false;
+  }
+  if (part.wordOrganised && page % 2 != 0) {
+    *error = "x16 parts take an even --page-size";
+    return false;
+  }
+  part.page = page;
+  return true;
 }
 
 std::optional<Range> CheckRange(const PartChoice& part, std::int64_t start, std::int64_t length, std::string* error) {

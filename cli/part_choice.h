@@ -29,6 +29,11 @@ struct PartChoice {
 // Standard Microwire parts default to x16; Series90 parts are x16 only.
 std::optional<PartChoice> ChoosePart(std::string_view name, Organisation org, std::string* error);
 
+// --page-size: "" keeps the part's page; "auto" takes its datasheet page,
+// and `note` says which page that is; else a whole number 1..256 (even for
+// x16 parts). False with `error` set when the text is none of these.
+bool ApplyPageSize(PartChoice& part, const std::string& text, std::string* note, std::string* error);
+
 // Every catalogued part with the device numbers that select it, one line each.
 std::vector<std::string> CatalogueLines();
 

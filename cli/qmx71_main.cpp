@@ -62,7 +62,7 @@ struct Options {
   std::string layout = "bytes";
   std::int64_t start = 0;
   std::int64_t length = -1;
-  int pageSize = 0;
+  std::string pageSize;  // "", "auto" or 1..256
   int clockHz = 0;
   int writeTimeMs = 50;
   bool noErase = false;
@@ -189,11 +189,10 @@ PartChoice ChoosePart(const Options& o) {
   std::string error;
   auto part = qmx::cli::ChoosePart(o.part, org, &error);
   if (!part) throw Failure(kUsage, error);
-  if (o.pageSize > 0) {
-    if (o.pageSize > 256) throw Failure(kUsage, "--page-size is at most 256");
-    if (part->wordOrganised && o.pageSize % 2 != 0) throw Failure(kUsage, "x16 parts take an even --page-size");
-    part->page = o.pageSize;
-  }
+  std::string note;
+  if (!qmx::cli::ApplyPageSize(*part, o.pageSize, &note, &error)) throw Failure(kUsage, error);
+  // On standard error: dump's standard output is the part's contents.
+  if (!note.empty() && !o.quiet) std::fprintf(stderr, "%s\n", note.c_str());
   return *part;
 }
 
@@ -515,8 +514,9 @@ int main(int argc, char** argv) {
   app.add_option("--start", o.start, "first address of the range (default 0)");
   auto* lengthOption =
       app.add_option("--length", o.length, "bytes in the range (default: to the end, or the binary file's length)");
-  app.add_option("--page-size", o.pageSize, "bytes per write command (default: the part's page; at most 256)")
-      ->check(CLI::Range(1, 256));
+  app.add_option("--page-size", o.pageSize,
+                 "bytes per write command, 1-256, or auto: the part's datasheet page (recommended, with a verify "
+                 "after it; default: the catalogue's page, 1)");
   app.add_option("--clock", o.clockHz, "bus clock in Hz")->check(CLI::PositiveNumber);
   app.add_option("--write-time", o.writeTimeMs, "longest write cycle in ms (default 50)")->check(CLI::Range(1, 255));
   app.add_option("--org", o.org, "Microwire organisation (default x16)")->check(CLI::IsMember({"x8", "x16"}));

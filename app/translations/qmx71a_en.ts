@@ -114,6 +114,14 @@
         <translation>Page size</translation>
     </message>
     <message>
+        <source>推奨 %1</source>
+        <translation>Suggest %1</translation>
+    </message>
+    <message>
+        <source>データシートのページサイズは %1 バイトです。ページサイズに入力すると書き込みが速くなります。書き込みの後でベリファイしてください。</source>
+        <translation>The datasheet page size is %1 bytes. Entering it as the page size makes writes faster. Verify after writing.</translation>
+    </message>
+    <message>
         <source>動作クロック</source>
         <translation>Clock</translation>
     </message>

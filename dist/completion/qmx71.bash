@@ -56,7 +56,8 @@ _qmx71() {
       ((${#COMPREPLY[@]})) || _qmx71_files "$cur"
       return
       ;;
-    --start | --length | --page-size | --clock | --write-time) COMPREPLY=(); return ;;
+    --page-size) COMPREPLY=($(compgen -W "auto" -- "$cur")); return ;;
+    --start | --length | --clock | --write-time) COMPREPLY=(); return ;;
   esac
 
   case $sub in

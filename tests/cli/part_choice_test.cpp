@@ -37,6 +37,41 @@ TEST(ChoosePart, NamesMapToTheLibrarysDeviceNumbers) {
   EXPECT_NE(error.find("unknown part"), std::string::npos);
 }
 
+TEST(ApplyPageSize, AutoTakesTheDatasheetPageAndNumbersAreChecked) {
+  struct Row {
+    const char* part;
+    const char* text;
+    bool ok;
+    int page;
+    const char* said;  // part of the note or of the error
+  };
+  const Row rows[] = {
+      {"24C64", "", true, 1, ""},
+      {"24C64", "auto", true, 32, "datasheet page of 24C64"},
+      {"24C02", "auto", true, 8, "page size 8"},
+      {"25C160", "auto", true, 16, "page size 16"},
+      {"93C46", "auto", true, 64, "no page writes"},
+      {"24C00", "auto", true, 1, "no page writes"},
+      {"24C64", "256", true, 256, ""},
+      {"24C64", "0", false, 1, "1 to 256, or auto"},
+      {"24C64", "257", false, 1, "1 to 256"},
+      {"24C64", "Auto", false, 1, "1 to 256"},
+      {"24C64", "-8", false, 1, "1 to 256"},
+      {"93C46", "3", false, 64, "even"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.part) + " " + row.text);
+    std::string error;
+    auto part = ChoosePart(row.part, Organisation::kDefault, &error);
+    ASSERT_TRUE(part);
+    std::string note;
+    error.clear();
+    EXPECT_EQ(ApplyPageSize(*part, row.text, &note, &error), row.ok);
+    EXPECT_EQ(part->page, row.page);
+    EXPECT_NE((row.ok ? note : error).find(row.said), std::string::npos) << note << error;
+  }
+}
+
 TEST(CheckRange, BoundsAndWholeWords) {
   std::string error;
   const PartChoice word = *ChoosePart("93C46", Organisation::kDefault, &error);

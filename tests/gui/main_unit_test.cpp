@@ -272,6 +272,10 @@ class MainUnitTest : public GuiFixture {
     QCOMPARE(w->Image().Data()[100], std::uint8_t{0xFF});
     QCOMPARE(w->Image().Data()[2], std::uint8_t{0x03});
     QCOMPARE(w->StatusText(2), QString::asprintf("checksum=%04X", w->Image().ImageSum()));
+    // The datasheet page is offered beside the field, which keeps the catalogue's.
+    auto* hint = w->findChild<QLabel*>("lbPageHint");
+    QCOMPARE(hint->text(), QString("推奨 32"));
+    QCOMPARE(w->findChild<QLineEdit*>("edPageSize")->text(), QString("1"));
     QFile::remove(hex);
     w->cbDeviceChange();
     QVERIFY(w->StatusText(2).isEmpty());
@@ -284,6 +288,7 @@ class MainUnitTest : public GuiFixture {
     w->cbDeviceChange();
     QCOMPARE(w->MicrowireVariantValue(), 1);
     QCOMPARE(w->findChild<QLineEdit*>("edPageSize")->text(), QString("1"));
+    QVERIFY(hint->text().isEmpty());
   }
 
   void extendedPanelsStackAndFieldsNormalise() {

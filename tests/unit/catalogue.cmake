@@ -4,4 +4,4 @@ qmx_gtest(qmx_unit_catalogue LABEL unit
     unit/catalogue_test.cpp
     unit/memory_image_test.cpp
     unit/hex_dump_test.cpp
-  LIBS qmx::core qmx::image)
+  LIBS qmx::core qmx::image qmx::sim)
