@@ -1,6 +1,10 @@
 // The Win32 side of the platform layer. Cases that need a COM port take its
 // name from $QMX_WIN_TEST_PORT: a port whose far end echoes every byte.
+#include <initguid.h>  // defines GUID_DEVCLASS_PORTS here
 #include <windows.h>
+
+#include <devguid.h>
+#include <setupapi.h>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/discovery/port_discovery.h"
 #include "core/platform/registry_provider.h"
 #include "core/platform/serial_backend.h"
 #include "core/platform/wake_event.h"
@@ -193,6 +198,8 @@ TEST_F(TempFolder, SerialBackendRefusesWhatIsNoPort) {
 }
 
 // Registry keys are written to the test's own prefix and removed afterwards.
+// Not volatile: a volatile key would make the missing keys above it volatile
+// too, and the system could then keep no lasting device key below them.
 class RegistryKeys : public ::testing::Test {
  protected:
   static constexpr const char* kInstances = "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_7E51&PID_0A17";
@@ -200,7 +207,7 @@ class RegistryKeys : public ::testing::Test {
 
   static bool SetText(const std::string& key, const char* name, const std::string& text) {
     HKEY h = nullptr;
-    if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
+    if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
                           &h, nullptr) != ERROR_SUCCESS) {
       return false;
     }
@@ -242,6 +249,39 @@ TEST_F(RegistryKeys, InstanceNamesAndPortMap) {
   };
   EXPECT_TRUE(has("\\Device\\QmxTest0", "COM41"));
   EXPECT_TRUE(has("\\Device\\QmxTest1", "COM42"));
+}
+
+// A present device is made through SetupDi (wine lists a registered one as
+// present), which also writes its instance key and friendly name; the port
+// map entry is written by hand. Discovery then finds the port by name alone.
+TEST_F(RegistryKeys, DiscoveryFindsAPresentProgrammerAndNotAGoneOne) {
+  ::SetEnvironmentVariableA("QMX71_PORT", nullptr);
+  const HDEVINFO set = ::SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_PORTS, nullptr);
+  ASSERT_NE(set, INVALID_HANDLE_VALUE);
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  if (!::SetupDiCreateDeviceInfoA(set, "USB\\VID_7E51&PID_0A16\\QMXTEST1", &GUID_DEVCLASS_PORTS, nullptr, nullptr,
+                                  0, &device)) {
+    ::SetupDiDestroyDeviceInfoList(set);
+    GTEST_SKIP() << "cannot create a device here";
+  }
+  const char name[] = "QMX-71A Serial (COM45)";
+  ASSERT_TRUE(::SetupDiSetDeviceRegistryPropertyA(set, &device, SPDRP_FRIENDLYNAME,
+                                                  reinterpret_cast<const BYTE*>(name), sizeof name));
+  ASSERT_TRUE(::SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr));
+  ASSERT_TRUE(SetText(kSerialComm, "\\Device\\QmxTest0", "COM45"));
+  ASSERT_TRUE(SetText(kSerialComm, "\\Device\\QmxTest1", "COM46"));  // a port of another device
+
+  RegistryDeviceListProvider provider;
+  PortDiscovery discovery(provider);
+  EXPECT_EQ(DiscoverProgrammerPort(discovery), "COM45");
+
+  // Unplugged: the instance key stays, the device is no longer present.
+  ASSERT_TRUE(::SetupDiRemoveDevice(set, &device));
+  ::SetupDiDestroyDeviceInfoList(set);
+  PortDiscovery after(provider);
+  EXPECT_EQ(DiscoverProgrammerPort(after), "");
+  ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_7E51&PID_0A16\\QMXTEST1");
 }
 
 // A COM port whose far end echoes: only with $QMX_WIN_TEST_PORT.
