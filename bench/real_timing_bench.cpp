@@ -147,25 +147,25 @@ struct NullOperator : qmx::Operator {
   void StartErrorIndication() override {}
 };
 
-qmx::ProgramSettings WindowSettings(const Part& p) {
+qmx::ProgramSettings WindowSettings(const Part& p, int page) {
   qmx::ProgramSettings settings;
   settings.family = p.family;
   settings.row = p.row;
   settings.model = qmx::kModel71C;
   settings.clockIndex = 0;
-  settings.pageSize = std::to_string(kPage);
+  settings.pageSize = std::to_string(page);
   return settings;
 }
 
-int ProgramSide(qmx::Connection& link, qmx::MemoryImage& image, const Part& p, bool write) {
+int ProgramSide(qmx::Connection& link, qmx::MemoryImage& image, const Part& p, bool write, int page = kPage) {
   const qmx::BitReversal reverse;
   NullOperator op;
-  return write ? qmx::ProgramWriteSide(link, image, reverse, WindowSettings(p), op, qmx::kWrite)
-               : qmx::ProgramReadSide(link, image, reverse, WindowSettings(p), op, qmx::kRead);
+  return write ? qmx::ProgramWriteSide(link, image, reverse, WindowSettings(p, page), op, qmx::kWrite)
+               : qmx::ProgramReadSide(link, image, reverse, WindowSettings(p, page), op, qmx::kRead);
 }
 
 // ProgramReadSide / ProgramWriteSide with the window's settings.
-Sample ProgramPass(const Part& p, bool write) {
+Sample ProgramPass(const Part& p, bool write, int page = kPage) {
   Bench b(p);
   qmx::Connection link;
   if (!b.ok || !link.OpenPort(b.sim.PortPath()) || !link.QueryName()) return {};
@@ -173,7 +173,7 @@ Sample ProgramPass(const Part& p, bool write) {
   image.SetSize(b.size);
   const Bytes data = RandomBytes(static_cast<std::size_t>(b.size), 11);
   if (write) std::copy(data.begin(), data.end(), image.Data());
-  Sample s = b.Measure([&] { return ProgramSide(link, image, p, write) == 1; });
+  Sample s = b.Measure([&] { return ProgramSide(link, image, p, write, page) == 1; });
   const Bytes imageBytes(image.Data(), image.Data() + b.size);
   s.ok = s.ok && SameData(imageBytes, b.sim.PartContents());
   return s;
@@ -231,8 +231,8 @@ int RunChild(const std::vector<std::string>& args) {
 }
 
 // The command-line tool as a process: start, connect, erase, blank check,
-// write, verify, close.
-Sample CliProgram(const Part& p) {
+// write, verify, close. `page`: the --page-size argument.
+Sample CliProgram(const Part& p, const std::string& page) {
   Bench b(p);
   if (!b.ok) return {};
   const std::string file = b.link + ".bin";
@@ -240,7 +240,7 @@ Sample CliProgram(const Part& p) {
   std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), b.size);
   Sample s = b.Measure([&] {
     const bool done =
-        RunChild({QMX71_EXE, "program", p.name, file, "--page-size", std::to_string(kPage), "--quiet"}) == 0;
+        RunChild({QMX71_EXE, "program", p.name, file, "--page-size", page, "--quiet"}) == 0;
     b.sim.WaitIdle(2s);  // the supply-off of the close, if it is still in the pty
     return done;
   });
@@ -384,7 +384,13 @@ int main(int argc, char** argv) {
       {"library-write-9016", [] { return LibraryPass(k9016, true); }},
       {"library-write-24C64", [] { return LibraryPass(k24C64, true); }},
       {"library-write-25C640", [] { return LibraryPass(k25C640, true); }},
-      {"cli-program-24C64", [] { return CliProgram(k24C64); }},
+      // Writes a byte at a time, as the catalogue's page of 1 has them.
+      {"program-write-24C64-page1", [] { return ProgramPass(k24C64, true, 1); }},
+      {"program-write-25C640-page1", [] { return ProgramPass(k25C640, true, 1); }},
+      {"cli-program-93C86", [] { return CliProgram(k93C86, "auto"); }},
+      {"cli-program-24C64", [] { return CliProgram(k24C64, "auto"); }},
+      {"cli-program-25C640", [] { return CliProgram(k25C640, "auto"); }},
+      {"cli-program-24C64-page1", [] { return CliProgram(k24C64, "1"); }},
   };
   Sample warmUp;
   SimLegs(100, &warmUp);  // untimed: the first case should not pay for a cold machine
