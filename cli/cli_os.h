@@ -5,8 +5,10 @@
 
 namespace qmx::cli {
 
-// Makes the library (same process) use this port instead of discovering one.
-void SetPortOverride(const std::string& port);
+// Sets a variable of this process where the library (same process) reads
+// it: QMX71_PORT names the port instead of discovery, QMX71_PIPELINE=0 reads
+// block by block.
+void SetLibraryVariable(const char* name, const std::string& value);
 // Calls `handler` on Ctrl+C and on a termination request; it only sets a flag.
 void CatchInterrupts(void (*handler)(int));
 // True when standard error is an interactive terminal (progress is drawn there).

@@ -7,7 +7,7 @@
 
 namespace qmx::cli {
 
-void SetPortOverride(const std::string& port) { ::setenv("QMX71_PORT", port.c_str(), 1); }
+void SetLibraryVariable(const char* name, const std::string& value) { ::setenv(name, value.c_str(), 1); }
 
 void CatchInterrupts(void (*handler)(int)) {
   struct sigaction sa {};

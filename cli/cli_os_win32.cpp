@@ -24,7 +24,9 @@ BOOL WINAPI OnConsoleEvent(DWORD type) {
 }  // namespace
 
 // The process block, where the library (with a C runtime of its own) looks.
-void SetPortOverride(const std::string& port) { ::SetEnvironmentVariableA("QMX71_PORT", port.c_str()); }
+void SetLibraryVariable(const char* name, const std::string& value) {
+  ::SetEnvironmentVariableA(name, value.c_str());
+}
 
 void CatchInterrupts(void (*handler)(int)) {
   g_handler = handler;

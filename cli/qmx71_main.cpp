@@ -200,6 +200,8 @@ int main(int argc, char** argv) {
   app.add_option("--page-size", o.pageSize,
                  "bytes per write command, 1-256, or auto: the part's datasheet page (recommended, with a verify "
                  "after it; default: the catalogue's page, 1)");
+  app.add_flag("--no-pipeline", o.noPipeline,
+               "read block by block, each after the answer to the one before (for firmware that cannot keep up)");
   app.add_option("--clock", o.clockHz, "bus clock in Hz")->check(CLI::PositiveNumber);
   app.add_option("--write-time", o.writeTimeMs, "longest write cycle in ms (default 50)")->check(CLI::Range(1, 255));
   app.add_option("--org", o.org, "Microwire organisation (default x16)")->check(CLI::IsMember({"x8", "x16"}));

@@ -92,9 +92,10 @@ std::string DiscoveredPort() {
   return qmx::DiscoverProgrammerPort(discovery);
 }
 
-// The library and this program find the port the same way; --port wins.
+// The library reads its port and read pipelining where this program sets them; --port wins over discovery.
 void ApplyPort(const Options& o) {
-  if (!o.port.empty()) qmx::cli::SetPortOverride(o.port);
+  if (!o.port.empty()) qmx::cli::SetLibraryVariable("QMX71_PORT", o.port);
+  if (o.noPipeline) qmx::cli::SetLibraryVariable("QMX71_PIPELINE", "0");
 }
 
 void Connect(const Options& o, int family, int variant) {

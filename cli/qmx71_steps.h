@@ -43,6 +43,7 @@ struct Options {
   int clockHz = 0;
   int writeTimeMs = 50;
   bool noErase = false;
+  bool noPipeline = false;
 };
 
 class Failure {

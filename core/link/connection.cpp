@@ -37,7 +37,7 @@ bool Connection::OpenPort(const std::string& portName) {
   // An answer cut off by the last disconnect would swallow the first one now.
   decoder_.Reset();
   pace_.Reset();
-  expectMark_ = -1;
+  expectMarks_.clear();
   usualAnswer_ = std::chrono::microseconds(0);
   cut_ = false;
   // Answers owed to an earlier connection come before the name (the connect
@@ -184,14 +184,26 @@ void Connection::Expect(std::uint8_t responseCode) {
     owed_ = outOfStep_;
   }
   slot_.Arm(responseCode);
-  expectMark_ = pace_.Mark();
+  expectMarks_.assign(1, pace_.Mark());
+}
+
+void Connection::AbandonExpected() {
+  if (expectMarks_.empty()) return;
+  expectMarks_.clear();
+  owed_ = true;
+}
+
+void Connection::ExpectAnother(std::uint8_t responseCode) {
+  if (expectMarks_.empty()) return Expect(responseCode);
+  slot_.ArmAnother(responseCode);
+  expectMarks_.push_back(pace_.Mark());
 }
 
 bool Connection::WaitResponse(std::uint8_t responseCode, int timeoutMs) {
   Flush();  // what provokes the answer may still sit in a batch
   if (outOfStep_) {
     outOfStep_ = false;
-    expectMark_ = -1;
+    expectMarks_.clear();
     return false;
   }
   DrainOutput();
@@ -199,15 +211,20 @@ bool Connection::WaitResponse(std::uint8_t responseCode, int timeoutMs) {
   const int window = (timeoutMs < 0 ? answerWindowMs_ : timeoutMs) + static_cast<int>(outstanding.count());
   // Everything sent before the command that provoked the answer is done once
   // it arrives; without an armed mark, everything sent so far.
-  const std::int64_t mark = expectMark_ >= 0 ? expectMark_ : pace_.Mark();
-  expectMark_ = -1;
+  const std::int64_t mark = expectMarks_.empty() ? pace_.Mark() : expectMarks_.front();
+  if (!expectMarks_.empty()) expectMarks_.pop_front();
+  // Answers owed behind this one: its wait is no measure of a usual answer.
+  const bool last = expectMarks_.empty();
   // An answer behind little streamed work comes about as fast as the last
   // such one did: the programmer's latency and the transfer's bus time.
   const bool plain = pace_.Outstanding() < kPlainWork;
   const bool ok = slot_.WaitResponse(responseCode, window, plain ? usualAnswer_ * 7 / 8 : std::chrono::microseconds(0));
   if (ok) pace_.Confirm(mark);
-  if (!ok) owed_ = true;
-  if (ok && plain)
+  if (!ok) {
+    owed_ = true;
+    expectMarks_.clear();
+  }
+  if (ok && plain && last)
     usualAnswer_ = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - slot_.ArmedAt());
   return ok;
 }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -82,6 +83,12 @@ class Connection {
   // answer owed comes before it). When even that goes unanswered, the next
   // wait fails at once.
   void Expect(std::uint8_t responseCode);
+  // One more answer of the same code, for a command sent before the earlier
+  // ones were answered; waits take them in order.
+  void ExpectAnother(std::uint8_t responseCode);
+  // Armed answers that will not be waited for (a pass that ended early) are
+  // still on their way: the next arming takes them out of the way first.
+  void AbandonExpected();
   // Without a time-out, the connection's answer window (50 ms). Either window
   // is lengthened by the work streamed to the programmer that no answer has
   // confirmed yet (bus time, write cycles): a busy programmer is not a lost one.
@@ -122,7 +129,8 @@ class Connection {
   std::uint64_t sendFailures_ = 0;
   int answerWindowMs_ = kResponseTimeoutMs;
   PaceAccount pace_;
-  std::int64_t expectMark_ = -1;  // the work sent before the armed answer's command
+  // The work sent before each armed answer's command, oldest first.
+  std::deque<std::int64_t> expectMarks_;
   std::chrono::microseconds usualAnswer_{0};  // how soon the last plain answer came
   bool cut_ = false;              // a write was cut: send nothing more on this channel
   bool owed_ = false;             // a wait failed: an answer may still be on its way

@@ -33,11 +33,24 @@ bool ResponseSlot::EventOpen() const {
 
 void ResponseSlot::Arm(std::uint8_t code) {
   std::lock_guard lock(mutex_);
+  owedAfter_ = 0;
+  ahead_.clear();
   awaitedCode_ = code;
   armed_ = true;
   arrived_ = false;
   arrivedFlag_ = false;
   armedAt_ = std::chrono::steady_clock::now();
+}
+
+void ResponseSlot::ArmAnother(std::uint8_t code) {
+  {
+    std::lock_guard lock(mutex_);
+    if (armed_ && awaitedCode_ == code) {
+      ++owedAfter_;
+      return;
+    }
+  }
+  Arm(code);
 }
 
 std::chrono::steady_clock::time_point ResponseSlot::ArmedAt() const {
@@ -52,6 +65,8 @@ bool ResponseSlot::WaitResponse(std::uint8_t code, int timeoutMs, std::chrono::m
   std::unique_lock lock(mutex_);
   if (!eventOpen_) return false;
   if (!armed_ || awaitedCode_ != code) {
+    owedAfter_ = 0;
+    ahead_.clear();
     awaitedCode_ = code;
     armed_ = true;
     arrived_ = false;
@@ -77,11 +92,25 @@ bool ResponseSlot::WaitResponse(std::uint8_t code, int timeoutMs, std::chrono::m
   }
   const bool ok = arrivedCv_.wait_until(lock, deadline, [this] { return arrived_ || !eventOpen_; }) && arrived_;
   if (ok) result_ = captured_;
-  // The code stays as the awaited one, but a late duplicate must not satisfy
-  // a later wait that forgot to arm.
-  armed_ = false;
   arrived_ = false;
   arrivedFlag_ = false;
+  if (ok && !ahead_.empty()) {
+    // The next owed answer came already.
+    captured_ = ahead_.front();
+    ahead_.pop_front();
+    arrived_ = true;
+    arrivedFlag_ = true;
+  } else if (ok && owedAfter_ > 0) {
+    --owedAfter_;
+    armedAt_ = Clock::now();
+  } else {
+    // The code stays as the awaited one, but a late duplicate must not
+    // satisfy a later wait that forgot to arm. After a failed wait the
+    // connection takes the owed answers out of the way itself.
+    armed_ = false;
+    owedAfter_ = 0;
+    ahead_.clear();
+  }
   return ok;
 }
 
@@ -118,6 +147,9 @@ void ResponseSlot::OnFrame(const std::uint8_t* payload, int count) {
       arrived_ = true;
       arrivedFlag_.store(true, std::memory_order_release);
       wake = true;
+    } else if (armed_ && arrived_ && owedAfter_ > 0 && last_.code == awaitedCode_) {
+      ahead_.push_back(last_);
+      --owedAfter_;
     }
   }
   // A switch report without data counts as released.

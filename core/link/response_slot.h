@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -35,6 +36,10 @@ class ResponseSlot final : public FrameSink {
 
   // Arms the awaited code for the next wait and forgets an earlier arrival.
   void Arm(std::uint8_t code);
+  // One more answer of the armed code is owed behind those already armed
+  // (reads sent ahead of their answers): each wait takes the next, in the
+  // order they arrive. Arms the code when nothing is armed.
+  void ArmAnother(std::uint8_t code);
   // Waits for the armed code (arming it now if it is not armed). True when it
   // arrived within the time-out; Awaited() then holds its copy. `expected`:
   // how long after arming the answer usually comes, so that the waiter is
@@ -68,6 +73,8 @@ class ResponseSlot final : public FrameSink {
   Answer last_;
   Answer captured_;  // written by the reader only while armed and not arrived
   Answer result_;    // the waiter's copy
+  int owedAfter_ = 0;          // answers armed behind the current one, not yet arrived
+  std::deque<Answer> ahead_;   // answers arrived behind an unread current one
   std::function<void(bool)> switchHandler_;
 };
 

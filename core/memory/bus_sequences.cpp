@@ -41,52 +41,72 @@ void SendAddressBytes(Connection& link, std::int32_t addressWidth, std::int32_t 
 
 int MaxSpiData(const SpiPart& part) { return part.addressWidth == 16 ? 60 : 61; }
 
-bool MicrowireReadBlock(Connection& link, int addressBits, int unitAddress, int count, Answer& out) {
+void MicrowireSendRead(Connection& link, int addressBits, int unitAddress, int count) {
   const std::uint16_t word = MicrowireReadWord(addressBits, unitAddress);
   Control(link, DEVCTRL_CS_HIGH);
   WriteData2(link, static_cast<std::uint8_t>(word >> 8), static_cast<std::uint8_t>(word & 0xFF));
-  link.Expect(RESP_DATA);
   link.SendCommand2(READ_DATA, PlainCount(count));
   Control(link, DEVCTRL_CS_LOW);
-  return AwaitData(link, count, out);
 }
 
-bool Series90ReadBlock(Connection& link, const BitReversal& reverse, int addressBits, int wordAddress, int count,
-                       Answer& out) {
+void Series90SendRead(Connection& link, const BitReversal& reverse, int addressBits, int wordAddress, int count) {
   const Series90Command cmd = Series90Address(addressBits, wordAddress, /*write=*/false);
   Control(link, DEVCTRL_CS_LOW);
   WriteData2(link, cmd.header, reverse(cmd.address));
-  link.Expect(RESP_DATA);
   link.SendCommand2(READ_DATA, PlainCount(count));
   Control(link, DEVCTRL_CS_HIGH);
-  if (!AwaitData(link, count, out)) return false;
-  reverse.ReverseInPlace(out.data.data(), static_cast<std::size_t>(out.length));
-  return true;
 }
 
-bool I2cReadBlock(Connection& link, const I2cPart& part, std::int32_t address, int count, Answer& out) {
+// The bus is released (STOP, chip select) right behind the read command,
+// before its answer: the same frames in the same order, whatever comes back.
+void I2cSendRead(Connection& link, const I2cPart& part, std::int32_t address, int count) {
   const std::uint8_t device = I2cDeviceAddress(part, address);
   Control(link, DEVCTRL_I2C_START);
   WriteData(link, device);
   SendAddressBytes(link, part.addressWidth, address);
   Control(link, DEVCTRL_I2C_RESTART);
   WriteData(link, device | 0x01);
-  link.Expect(RESP_DATA);
   link.SendCommand2(READ_DATA, NegatedCount(count));
-  const bool ok = AwaitData(link, count, out);
-  Control(link, DEVCTRL_I2C_STOP);  // the bus is released whatever came back
-  return ok;
+  Control(link, DEVCTRL_I2C_STOP);
 }
 
-bool SpiReadBlock(Connection& link, const SpiPart& part, std::int32_t address, int count, Answer& out) {
+void SpiSendRead(Connection& link, const SpiPart& part, std::int32_t address, int count) {
   Control(link, DEVCTRL_CS_LOW);
   WriteData(link, SpiInstruction(part, address, /*write=*/false));
   SendAddressBytes(link, part.addressWidth, address);
-  link.Expect(RESP_DATA);
   link.SendCommand2(READ_DATA, PlainCount(count));
-  const bool ok = AwaitData(link, count, out);
   Control(link, DEVCTRL_CS_HIGH);
-  return ok;
+}
+
+bool AwaitReadData(Connection& link, int count, Answer& out, const BitReversal* reverse) {
+  if (!AwaitData(link, count, out)) return false;
+  if (reverse != nullptr) reverse->ReverseInPlace(out.data.data(), static_cast<std::size_t>(out.length));
+  return true;
+}
+
+bool MicrowireReadBlock(Connection& link, int addressBits, int unitAddress, int count, Answer& out) {
+  link.Expect(RESP_DATA);
+  MicrowireSendRead(link, addressBits, unitAddress, count);
+  return AwaitReadData(link, count, out, nullptr);
+}
+
+bool Series90ReadBlock(Connection& link, const BitReversal& reverse, int addressBits, int wordAddress, int count,
+                       Answer& out) {
+  link.Expect(RESP_DATA);
+  Series90SendRead(link, reverse, addressBits, wordAddress, count);
+  return AwaitReadData(link, count, out, &reverse);
+}
+
+bool I2cReadBlock(Connection& link, const I2cPart& part, std::int32_t address, int count, Answer& out) {
+  link.Expect(RESP_DATA);
+  I2cSendRead(link, part, address, count);
+  return AwaitReadData(link, count, out, nullptr);
+}
+
+bool SpiReadBlock(Connection& link, const SpiPart& part, std::int32_t address, int count, Answer& out) {
+  link.Expect(RESP_DATA);
+  SpiSendRead(link, part, address, count);
+  return AwaitReadData(link, count, out, nullptr);
 }
 
 void MicrowireWriteEnable(Connection& link, int addressBits) {

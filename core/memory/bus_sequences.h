@@ -25,6 +25,15 @@ bool Series90ReadBlock(Connection& link, const BitReversal& reverse, int address
 bool I2cReadBlock(Connection& link, const I2cPart& part, std::int32_t address, int count, Answer& out);
 bool SpiReadBlock(Connection& link, const SpiPart& part, std::int32_t address, int count, Answer& out);
 
+// The same as two halves, so that reads can run ahead of their answers: the
+// frames of one block read (the caller arms the data answer first), then the
+// wait for its answer (`reverse` for Series90 data, else null).
+void MicrowireSendRead(Connection& link, int addressBits, int unitAddress, int count);
+void Series90SendRead(Connection& link, const BitReversal& reverse, int addressBits, int wordAddress, int count);
+void I2cSendRead(Connection& link, const I2cPart& part, std::int32_t address, int count);
+void SpiSendRead(Connection& link, const SpiPart& part, std::int32_t address, int count);
+bool AwaitReadData(Connection& link, int count, Answer& out, const BitReversal* reverse);
+
 void MicrowireWriteEnable(Connection& link, int addressBits);
 void Series90WriteEnable(Connection& link);
 

@@ -28,11 +28,20 @@ std::optional<PartTarget> ProgramTarget(const ProgramSettings& settings);
 std::optional<PartTarget> LibraryTarget(int family, int deviceNumber);
 
 // Bus address progression and block length of one read pass.
+// Blocks a read keeps in flight: one more than the programmer is working on
+// hides its answer's round trip; the programmer's buffers are small.
+inline constexpr int kReadDepth = 3;
+// "0" in it sends each block only after the answer to the one before, for
+// firmware that cannot keep up with reads sent ahead.
+inline constexpr const char* kPipelineVariable = "QMX71_PIPELINE";
+
 struct ReadPlan {
   std::int32_t unitStart = 0;
   std::int32_t unitStep = 0;
   std::int32_t length = 0;
   int block = 0;
+  // Blocks whose commands may be sent before the oldest one's answer came.
+  int depth = kReadDepth;
 };
 
 }  // namespace qmx

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 
 #include "core/catalogue/catalogue.h"
+#include "core/discovery/port_discovery.h"
 #include "core/link/connection.h"
 #include "core/memory/bus_sequences.h"
 #include "core/memory/memory_ops.h"
@@ -63,35 +65,66 @@ class ReadAction {
   Difference first_;
 };
 
-bool ReadBlock(Connection& link, const BitReversal& reverse, const PartTarget& part, std::int32_t unit, int count,
-               Answer& out) {
+void SendReadBlock(Connection& link, const BitReversal& reverse, const PartTarget& part, std::int32_t unit,
+                   int count) {
   switch (part.family) {
     case kFamilyMicrowire:
-      return part.series90 ? Series90ReadBlock(link, reverse, part.addressBits, unit, count, out)
-                           : MicrowireReadBlock(link, part.addressBits, unit, count, out);
-    case kFamilyI2c:
-      return I2cReadBlock(link, *part.i2c, unit, count, out);
-    case kFamilySpi:
-      return SpiReadBlock(link, *part.spi, unit, count, out);
-    default:
-      return false;
+      if (part.series90) {
+        Series90SendRead(link, reverse, part.addressBits, unit, count);
+      } else {
+        MicrowireSendRead(link, part.addressBits, unit, count);
+      }
+      break;
+    case kFamilyI2c: I2cSendRead(link, *part.i2c, unit, count); break;
+    case kFamilySpi: SpiSendRead(link, *part.spi, unit, count); break;
+    default: break;
   }
 }
 
 // The block loop both front ends share. The last block is cut to the bytes
-// that remain, so nothing past the range is stored or compared.
+// that remain, so nothing past the range is stored or compared. Up to
+// plan.depth blocks are sent ahead of their answers, which are taken strictly
+// in order: the frames are those of one block after another, only sooner. A
+// failed block ends the pass there; the answers still owed are the
+// connection's to clear before its next wait.
 bool RunReadPass(Connection& link, const BitReversal& reverse, const PartTarget& part, const ReadPlan& plan,
                  ReadAction& action, Operator* op, std::int32_t* position) {
   const int total = plan.block > 0 ? static_cast<int>((plan.length + plan.block - 1) / plan.block) : 0;
+  const std::size_t depth = static_cast<std::size_t>(std::max(plan.depth, 1));
+  const BitReversal* reversed = part.family == kFamilyMicrowire && part.series90 ? &reverse : nullptr;
+  struct Sent {
+    std::int32_t offset;
+    int count;
+  };
+  std::deque<Sent> inFlight;
+  // However the pass ends, answers it will not take are owed.
+  struct Owed {
+    Connection& link;
+    ~Owed() { link.AbandonExpected(); }
+  } owed{link};
   Answer answer;
+  std::int32_t next = 0;
   std::int32_t unit = plan.unitStart;
   int done = 0;
-  for (std::int32_t t = 0; t < plan.length; t += plan.block, unit += plan.unitStep) {
-    if (op && op->Cancelled()) return false;
-    const int count = static_cast<int>(std::min<std::int32_t>(plan.block, plan.length - t));
-    if (!ReadBlock(link, reverse, part, unit, count, answer)) return false;
-    if (!action.Apply(answer.data.data(), count, t)) return false;
-    if (position) *position = t + count;
+  while (next < plan.length || !inFlight.empty()) {
+    while (next < plan.length && inFlight.size() < depth) {
+      if (op && op->Cancelled()) return false;
+      const int count = static_cast<int>(std::min<std::int32_t>(plan.block, plan.length - next));
+      if (inFlight.empty()) {
+        link.Expect(RESP_DATA);
+      } else {
+        link.ExpectAnother(RESP_DATA);
+      }
+      SendReadBlock(link, reverse, part, unit, count);
+      inFlight.push_back({next, count});
+      next += plan.block;
+      unit += plan.unitStep;
+    }
+    const Sent block = inFlight.front();
+    inFlight.pop_front();
+    if (!AwaitReadData(link, block.count, answer, reversed)) return false;
+    if (!action.Apply(answer.data.data(), block.count, block.offset)) return false;
+    if (position) *position = block.offset + block.count;
     if (op) op->Progress(++done, total);
   }
   return true;
@@ -104,8 +137,14 @@ int ClampBlock(std::int32_t block, int whenZero) {
   return block <= 0 ? whenZero : static_cast<int>(block);
 }
 
+int ReadDepth() {
+  const std::optional<std::string> value = ReadProcessEnv(kPipelineVariable);
+  return value && *value == "0" ? 1 : kReadDepth;
+}
+
 ReadPlan LibraryReadPlan(const PartTarget& part, std::int32_t start, std::int32_t length, std::int32_t blockSize) {
   ReadPlan plan;
+  plan.depth = ReadDepth();
   plan.length = length;
   const bool words = part.WordOrganised();
   plan.block = ClampBlock(blockSize, words ? 2 : 1);
@@ -121,6 +160,7 @@ ReadPlan LibraryReadPlan(const PartTarget& part, std::int32_t start, std::int32_
 
 ReadPlan ProgramReadPlan(const PartTarget& part, int readSize) {
   ReadPlan plan;
+  plan.depth = ReadDepth();
   plan.length = part.size;
   if (part.family == kFamilyMicrowire) {
     plan.block = readSize == 1 ? 2 : 16;

@@ -28,7 +28,7 @@ _qmx71() {
   fi
 
   local subcommands="parts info read write verify program erase blank checksum dump"
-  local options="-h --help --port -q --quiet --start --length --page-size --clock --write-time --org --format"
+  local options="-h --help --port -q --quiet --start --length --page-size --no-pipeline --clock --write-time --org --format"
   local takes_value=" --port --start --length --page-size --clock --write-time --org --format -o --output --layout "
 
   # The subcommand and how many of its positional arguments are given.

@@ -1,4 +1,5 @@
 // Memory exports through the library by device number, asserted on the part.
+#include <cstdlib>
 #include <numeric>
 #include <thread>
 #include <tuple>
@@ -81,6 +82,28 @@ TEST_P(QmxMemoryTest, RangesRoundTripThroughThePart) {
   ASSERT_EQ(QmxWrite(dev, 0, pattern.data(), size, GetParam().page), 1);
   QmxClose();
   EXPECT_EQ(sim->PartContents(), pattern);
+}
+
+// Reads sent ahead of their answers change only the timing: the frames on
+// the wire are those of one block after another, and so is the data.
+TEST_P(QmxMemoryTest, ReadsSentAheadAreTheSameFramesInTheSameOrder) {
+  const int dev = GetParam().device;
+  const auto readLogged = [&](Bytes& out) {
+    Synced();
+    sim->ClearLog();
+    EXPECT_EQ(QmxRead(dev, 0, out.data(), size, 64), 1);
+    std::vector<std::pair<std::uint8_t, Bytes>> frames;
+    for (const auto& c : Synced()) frames.emplace_back(c.code, c.args);
+    return frames;
+  };
+  Bytes ahead(static_cast<std::size_t>(size)), oneByOne(static_cast<std::size_t>(size));
+  const auto pipelined = readLogged(ahead);
+  ::setenv("QMX71_PIPELINE", "0", 1);
+  const auto waited = readLogged(oneByOne);
+  ::unsetenv("QMX71_PIPELINE");
+  EXPECT_EQ(pipelined, waited);
+  EXPECT_EQ(ahead, oneByOne);
+  EXPECT_EQ(ahead, sim->PartContents());
 }
 
 TEST_P(QmxMemoryTest, BadArgumentsAreRefusedWithoutSending) {
