@@ -40,7 +40,9 @@ QMX_EXPORT int32_t QmxCheck(void);
  * 1 done, 0 failed or refused (closed, unknown device, null buffer, bad range).
  * Word-organised parts (x16 Microwire, 9010-9016) take an even start, and an odd
  * blockSize is taken one lower (at least 2); their writes also an even length.
- * Writes are cut where the part's own addresses cross a multiple of blockSize. */
+ * Writes are cut where the part's own addresses cross a multiple of blockSize.
+ * Reads keep a few blocks in flight (the same commands, sent sooner);
+ * QMX71_PIPELINE=0 in the environment reads block by block. */
 QMX_EXPORT int32_t QmxRead(int32_t device, int32_t start, uint8_t* buffer, int32_t length, int32_t blockSize);
 /* 1 when the part equals buffer over the range. */
 QMX_EXPORT int32_t QmxCompare(int32_t device, int32_t start, const uint8_t* buffer, int32_t length,
