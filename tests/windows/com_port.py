@@ -103,6 +103,14 @@ def main():
     env = dict(os.environ, QMX_WIN_TEST_PORT=args.port)
     if args.preload:
         env["LD_PRELOAD"] = os.path.abspath(args.preload)
+    # One server for the whole run, with wine's background services, started
+    # before any client: a client that starts while an idle server shuts
+    # down is refused ("recvmsg: Connection reset by peer"). Streams
+    # detached, or a caller reading the command's output (ctest) would wait
+    # for services that a client started with its pipes.
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.call(["wineserver", "-p"], **quiet)
+    subprocess.call(["wine", "cmd", "/c", "exit"], **quiet)
     stop = threading.Event()
     with tempfile.NamedTemporaryFile(prefix="qmx-sim-", suffix=".log") as log:
         if args.sim:
@@ -115,10 +123,10 @@ def main():
         finally:
             # A wine process that opened the port may have made it the wine
             # server's controlling terminal: closing it under the server would
-            # hang it up. Let the server finish first.
-            # Bounded: a server started persistent (-p) never finishes.
+            # hang it up. End the server (and what it still runs) first.
+            subprocess.call(["wineserver", "-k"], **quiet)
             try:
-                subprocess.call(["wineserver", "-w"], timeout=30)
+                subprocess.call(["wineserver", "-w"], timeout=30, **quiet)
             except subprocess.TimeoutExpired:
                 pass
             stop.set()
