@@ -19,6 +19,7 @@ ProgramSettings TMainUnit::CurrentSettings() const {
   s.row = cbDevice->currentIndex();
   s.model = programmerModel_;
   s.readSize = cbReadSize->currentIndex();
+  s.readAhead = readAhead_;
   s.dataMode = cbMcwDataMode->currentIndex();
   s.gp0 = cbMcwGP0->currentIndex();
   s.gp1 = cbMcwGP1->currentIndex();

@@ -54,6 +54,7 @@ class TMainUnit : public QMainWindow {
   int DeviceFamilyValue() const { return deviceFamily_; }
   int MicrowireVariantValue() const { return microwireVariant_; }
   bool FactoryMode() const { return factoryMode_; }
+  bool ReadAhead() const { return readAhead_; }
   bool ControlsEnabled() const { return controlsEnabled_; }
   bool Connected() const { return link_.IsOpen(); }
   MemoryImage& Image() { return image_; }
@@ -159,6 +160,7 @@ class TMainUnit : public QMainWindow {
   int executed_ = 0, succeeded_ = 0, failed_ = 0;
   bool busy_ = false;
   bool factoryMode_ = false;
+  bool readAhead_ = true;  // INI ExtSetting ReadAhead
   int ledState_ = 0;
   bool destroyed_ = false;
   // The operation thread owns the link and the image while it runs.

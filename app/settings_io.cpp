@@ -53,6 +53,9 @@ void TMainUnit::LoadSettings() {
 
   microwireVariant_ = ini.ReadInteger(section, "ExtDevType", microwireVariant_);
   factoryMode_ = ini.ReadBool("SYSTEM", "FactoryMode", false);
+  // A key of our own, read whatever SaveExtSetting says and never written:
+  // ReadAhead=0 reads block by block, for firmware that cannot keep up.
+  readAhead_ = ini.ReadBool("ExtSetting", "ReadAhead", true);
   cbExtSave->setChecked(ini.ReadBool("ExtSetting", "SaveExtSetting", cbExtSave->isChecked()));
   if (!cbExtSave->isChecked()) return;
 

@@ -47,6 +47,7 @@ struct ProgramSettings {
   std::string maxWriteTime = "50";
   bool vppOut = true;         // model 2 only: supply the part from VPP
   std::string pageSize = "1";
+  bool readAhead = true;      // false: each block read after the answer to the one before
 };
 
 // Program: whole part against the image, with the device set-up and the log

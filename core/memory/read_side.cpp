@@ -158,9 +158,9 @@ ReadPlan LibraryReadPlan(const PartTarget& part, std::int32_t start, std::int32_
   return plan;
 }
 
-ReadPlan ProgramReadPlan(const PartTarget& part, int readSize) {
+ReadPlan ProgramReadPlan(const PartTarget& part, int readSize, bool readAhead) {
   ReadPlan plan;
-  plan.depth = ReadDepth();
+  plan.depth = readAhead ? ReadDepth() : 1;
   plan.length = part.size;
   if (part.family == kFamilyMicrowire) {
     plan.block = readSize == 1 ? 2 : 16;
@@ -251,7 +251,8 @@ int ProgramReadSide(Connection& link, MemoryImage& image, const BitReversal& rev
   image.readPosition = 0;
   ReadAction action(operation, image.Data(), /*countAll=*/true);
   const bool passed =
-      RunReadPass(link, reverse, *part, ProgramReadPlan(*part, settings.readSize), action, &op, &image.readPosition);
+      RunReadPass(link, reverse, *part, ProgramReadPlan(*part, settings.readSize, settings.readAhead), action, &op,
+                  &image.readPosition);
   const bool ok = passed && action.Differing() == 0;
   link.SendCommand2(DEV_CTRL, DEVCTRL_SUPPLY_OFF);
   LastError(link);

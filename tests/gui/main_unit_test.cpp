@@ -276,6 +276,7 @@ class MainUnitTest : public GuiFixture {
     auto* hint = w->findChild<QLabel*>("lbPageHint");
     QCOMPARE(hint->text(), QString("推奨 32"));
     QCOMPARE(w->findChild<QLineEdit*>("edPageSize")->text(), QString("1"));
+    QVERIFY(w->ReadAhead());  // reads run ahead unless the INI says not
     QFile::remove(hex);
     w->cbDeviceChange();
     QVERIFY(w->StatusText(2).isEmpty());
@@ -331,10 +332,12 @@ class MainUnitTest : public GuiFixture {
   }
 
   void factoryModeLedTestSteps() {
-    WriteSettings("[SYSTEM]\r\nFactoryMode=1\r\n");
+    // With a key of our own beside it: reads block by block.
+    WriteSettings("[SYSTEM]\r\nFactoryMode=1\r\n[ExtSetting]\r\nReadAhead=0\r\n");
     StartSim("QMX-71A");
     auto w = Window();
     QVERIFY(WaitConnected(*w));
+    QVERIFY(!w->ReadAhead());
     QVERIFY(w->findChild<QWidget*>("LedTestPnl")->isVisible());
     auto* label = w->findChild<QLabel*>("LedLabel");
     auto* button = w->findChild<QPushButton*>("LedTestBtn");
