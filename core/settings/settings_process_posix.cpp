@@ -3,11 +3,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
 
+#include "core/discovery/port_discovery.h"
 #include "core/settings/settings_path.h"
 
 namespace qmx {
@@ -15,11 +15,6 @@ namespace qmx {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value == nullptr ? std::string() : std::string(value);
-}
 
 }  // namespace
 
@@ -34,8 +29,8 @@ SettingsPathInputs ProcessSettingsInputs(const std::string& overridePath) {
     in.programPath = program.string();
     if (in.programPath.ends_with(kDeleted)) in.programPath.resize(in.programPath.size() - kDeleted.size());
   }
-  in.xdgConfigHome = Env("XDG_CONFIG_HOME");
-  in.home = Env("HOME");
+  in.xdgConfigHome = ReadProcessEnv("XDG_CONFIG_HOME").value_or("");
+  in.home = ReadProcessEnv("HOME").value_or("");
   in.dirWritable = [](const std::string& dir) { return ::access(dir.c_str(), W_OK) == 0; };
   return in;
 }

@@ -2,11 +2,11 @@
 // narrow strings in the ANSI code page, as every other file call here takes.
 #include <windows.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <system_error>
 
+#include "core/discovery/port_discovery.h"
 #include "core/settings/settings_path.h"
 
 namespace qmx {
@@ -14,11 +14,6 @@ namespace qmx {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value == nullptr ? std::string() : std::string(value);
-}
 
 std::string ProgramPath() {
   std::string path(MAX_PATH, '\0');
@@ -48,8 +43,8 @@ SettingsPathInputs ProcessSettingsInputs(const std::string& overridePath) {
   SettingsPathInputs in;
   in.overridePath = overridePath;
   in.programPath = ProgramPath();
-  in.xdgConfigHome = Env("APPDATA");
-  in.home = Env("USERPROFILE");
+  in.xdgConfigHome = ReadProcessEnv("APPDATA").value_or("");
+  in.home = ReadProcessEnv("USERPROFILE").value_or("");
   in.dirWritable = FolderTakesNewFile;
   return in;
 }
