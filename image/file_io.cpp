@@ -1,4 +1,5 @@
 #include "image/file_io.h"
+#include "image/file_read_result.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -77,19 +78,8 @@ FileContents ReadWholeFile(const std::string& path, std::size_t limit, bool keep
     bytes.resize(have + static_cast<std::size_t>(n));
     if (n == 0) break;
   }
-  result.length = bytes.size();
-  if (bytes.size() > limit) {
-    result.status = FileReadStatus::kTooLong;
-    if (S_ISREG(info.st_mode)) result.length = std::max<std::uint64_t>(result.length, static_cast<std::uint64_t>(info.st_size));
-    if (keepPrefix) {
-      bytes.resize(limit);
-      result.bytes = std::move(bytes);
-    }
-    return result;
-  }
-  result.status = FileReadStatus::kOk;
-  result.bytes = std::move(bytes);
-  return result;
+  return JudgeRead(std::move(bytes), limit, keepPrefix,
+                   S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0);
 }
 
 bool WriteFileReplacing(const std::string& path, std::string_view contents) {

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "image/file_io.h"
+#include "image/file_read_result.h"
 
 namespace qmx {
 
@@ -76,19 +77,7 @@ FileContents ReadWholeFile(const std::string& path, std::size_t limit, bool keep
     bytes.resize(have + n);
     if (n == 0) break;
   }
-  result.length = bytes.size();
-  if (bytes.size() > limit) {
-    result.status = FileReadStatus::kTooLong;
-    if (sized) result.length = std::max<std::uint64_t>(result.length, static_cast<std::uint64_t>(size.QuadPart));
-    if (keepPrefix) {
-      bytes.resize(limit);
-      result.bytes = std::move(bytes);
-    }
-    return result;
-  }
-  result.status = FileReadStatus::kOk;
-  result.bytes = std::move(bytes);
-  return result;
+  return JudgeRead(std::move(bytes), limit, keepPrefix, sized ? static_cast<std::uint64_t>(size.QuadPart) : 0);
 }
 
 bool WriteFileReplacing(const std::string& path, std::string_view contents) {
