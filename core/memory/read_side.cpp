@@ -137,9 +137,12 @@ int ClampBlock(std::int32_t block, int whenZero) {
   return block <= 0 ? whenZero : static_cast<int>(block);
 }
 
+// "0" or "1": block by block; "2" to "8": that many blocks in flight, for
+// firmware with smaller or larger buffers; anything else: the default.
 int ReadDepth() {
   const std::optional<std::string> value = ReadProcessEnv(kPipelineVariable);
-  return value && *value == "0" ? 1 : kReadDepth;
+  if (!value || value->size() != 1 || (*value)[0] < '0' || (*value)[0] > '0' + kMaxReadDepth) return kReadDepth;
+  return std::max(1, (*value)[0] - '0');
 }
 
 ReadPlan LibraryReadPlan(const PartTarget& part, std::int32_t start, std::int32_t length, std::int32_t blockSize) {

@@ -96,14 +96,21 @@ TEST_P(QmxMemoryTest, ReadsSentAheadAreTheSameFramesInTheSameOrder) {
     for (const auto& c : Synced()) frames.emplace_back(c.code, c.args);
     return frames;
   };
-  Bytes ahead(static_cast<std::size_t>(size)), oneByOne(static_cast<std::size_t>(size));
-  const auto pipelined = readLogged(ahead);
+  Bytes oneByOne(static_cast<std::size_t>(size));
   ::setenv("QMX71_PIPELINE", "0", 1);
   const auto waited = readLogged(oneByOne);
+  EXPECT_EQ(oneByOne, sim->PartContents());
+  for (const char* depth : {"", "2", "8"}) {
+    SCOPED_TRACE(std::string("QMX71_PIPELINE=") + depth);
+    if (*depth)
+      ::setenv("QMX71_PIPELINE", depth, 1);
+    else
+      ::unsetenv("QMX71_PIPELINE");
+    Bytes ahead(static_cast<std::size_t>(size));
+    EXPECT_EQ(readLogged(ahead), waited);
+    EXPECT_EQ(ahead, oneByOne);
+  }
   ::unsetenv("QMX71_PIPELINE");
-  EXPECT_EQ(pipelined, waited);
-  EXPECT_EQ(ahead, oneByOne);
-  EXPECT_EQ(ahead, sim->PartContents());
 }
 
 TEST_P(QmxMemoryTest, BadArgumentsAreRefusedWithoutSending) {
