@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -192,23 +193,33 @@ int RunChild(const std::vector<std::string>& args) {
   return WEXITSTATUS(status);
 }
 
-// The command-line tool as a process: start, connect, erase, blank check,
-// write, verify, close. `page`: the --page-size argument.
-Sample CliProgram(const Part& p, const std::string& page, int depth = kDepth) {
+// The command-line tool as a process, start to exit: `program` (connect,
+// erase, blank check, write, verify, close), `write` or `read` of the whole
+// part. `page`: the --page-size argument of program and write.
+Sample CliRun(const Part& p, const std::string& command, const std::string& page = "auto", int depth = kDepth) {
   UseDepth(depth);
   Bench b(p.name);
   if (!b.ok) return {};
   const std::string file = b.link + ".bin";
-  const Bytes data = RandomBytes(static_cast<std::size_t>(b.size), 17);
-  std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), b.size);
+  const bool reading = command == "read";
+  const Bytes data = reading ? b.sim.PartContents() : RandomBytes(static_cast<std::size_t>(b.size), 17);
+  if (!reading) std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), b.size);
+  std::vector<std::string> args{QMX71_EXE, command, p.name};
+  if (reading)
+    args.insert(args.end(), {"-o", file});
+  else
+    args.insert(args.end(), {file, "--page-size", page});
+  args.push_back("--quiet");
   Sample s = b.Measure(
       [&] {
-        const bool done = RunChild({QMX71_EXE, "program", p.name, file, "--page-size", page, "--quiet"}) == 0;
+        const bool done = RunChild(args) == 0;
         b.sim.WaitIdle(2s);  // the supply-off of the close, if it is still in the pty
         return done;
       },
       depth);
-  s.ok = s.ok && b.sim.PartContents() == data;
+  std::ifstream in(file, std::ios::binary);
+  const Bytes got{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  s.ok = s.ok && b.sim.PartContents() == data && got == data;
   std::filesystem::remove(file);
   return s;
 }
@@ -265,10 +276,13 @@ std::vector<Case> Cases() {
   for (const Part& p : {k93C86, k24C64, k25C640}) {
     add(std::string("window-program-") + p.name, kWriteGoal, [p] { return ProgramPass(p, Work::kProgram); });
     add(std::string("library-program-") + p.name, kWriteGoal, [p] { return LibraryPass(p, Work::kProgram); });
-    add(std::string("cli-program-") + p.name, kWriteGoal, [p] { return CliProgram(p, "auto"); });
+    add(std::string("cli-read-") + p.name, kReadGoal, [p] { return CliRun(p, "read"); });
+    add(std::string("cli-read-") + p.name + "-depth1", kReadGoal, [p] { return CliRun(p, "read", "auto", 1); });
+    add(std::string("cli-write-") + p.name, kWriteGoal, [p] { return CliRun(p, "write"); });
+    add(std::string("cli-program-") + p.name, kWriteGoal, [p] { return CliRun(p, "program"); });
   }
-  add("cli-program-24C64-depth1", kWriteGoal, [] { return CliProgram(k24C64, "auto", 1); });
-  add("cli-program-24C64-page1", kWriteGoal, [] { return CliProgram(k24C64, "1"); });
+  add("cli-program-24C64-depth1", kWriteGoal, [] { return CliRun(k24C64, "program", "auto", 1); });
+  add("cli-program-24C64-page1", kWriteGoal, [] { return CliRun(k24C64, "program", "1"); });
   return cases;
 }
 
