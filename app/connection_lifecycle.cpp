@@ -53,6 +53,7 @@ void TMainUnit::ConnectTimerTimer() {
   // A press under any modal window of ours is dropped like one during a
   // sequence: the operator is busy with that window, not with the part.
   if (switchPressed_.exchange(false) && !busy_ && !QApplication::activeModalWidget()) ProgBtnClick();
+  if (!busy_ && !opRunning_ && !QApplication::activeModalWidget()) PollSocketForAutoStart();
   if (link_.IsOpen() && !opRunning_) ShowSupplyVoltage();
 }
 

@@ -35,6 +35,7 @@ TMainUnit::TMainUnit(AppOptions options, QWidget* parent)
   column->addWidget(BuildTopPanel());
   column->addWidget(BuildExtPanel());
   column->addWidget(BuildMcwExtPanel());
+  column->addWidget(BuildProductionPanel());
   column->addWidget(BuildLogArea(), 1);
   setCentralWidget(central);
   FollowLogEnd(Memo);

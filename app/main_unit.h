@@ -35,6 +35,7 @@ class QWidget;
 
 namespace qmx::app {
 
+class ProductionPanel;
 class TAboutUnit;
 class THexEdit;
 
@@ -62,6 +63,7 @@ class TMainUnit : public QMainWindow {
   QString StatusText(int panel) const;
   TAboutUnit* AboutDialog() const { return about_; }
   THexEdit* HexEditor() const { return hexEdit_; }
+  ProductionPanel* Production() const { return production_; }
   bool OperationRunning() const { return opRunning_; }
   bool Busy() const { return busy_; }
   QStringList LogLines() const;
@@ -223,6 +225,16 @@ class TMainUnit : public QMainWindow {
   QProgressBar* progress_ = nullptr;
   TAboutUnit* about_ = nullptr;
   THexEdit* hexEdit_ = nullptr;
+
+  // --- Production: start on insertion, serial numbers, run log
+  // (production_panel.cpp, production_run.cpp). ---
+  QWidget* BuildProductionPanel();
+  // Starts the Program sequence when a part appears in the socket, once the
+  // socket was seen empty since the last start.
+  void PollSocketForAutoStart();
+  ProductionPanel* production_ = nullptr;
+  QAction* mnProduction = nullptr;
+  bool socketEmptySeen_ = false;
 
   // --- The running operation's own panel: its name, progress and cancel
   // (operations.cpp, window_layout.cpp). ---

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "app/main_unit.h"
+#include "app/production_panel.h"
 #include "core/catalogue/catalogue.h"
 #include "core/protocol/encoding.h"
 #include "core/settings/ini_file.h"
@@ -56,6 +57,7 @@ void TMainUnit::LoadSettings() {
   // A key of our own, read whatever SaveExtSetting says and never written:
   // ReadAhead=0 reads block by block, for firmware that cannot keep up.
   readAhead_ = ini.ReadBool("ExtSetting", "ReadAhead", true);
+  production_->Load(ini);
   cbExtSave->setChecked(ini.ReadBool("ExtSetting", "SaveExtSetting", cbExtSave->isChecked()));
   if (!cbExtSave->isChecked()) return;
 
@@ -83,6 +85,7 @@ void TMainUnit::SaveSettings() {
   ini.WriteInteger(section, "DeviceNo", cbDevice->currentIndex());
   ini.WriteInteger(section, "ExtDevType", microwireVariant_);
   ini.WriteBool("ExtSetting", "SaveExtSetting", cbExtSave->isChecked());
+  production_->Save(ini);
   if (cbExtSave->isChecked()) {
     ini.WriteInteger("ExtSetting", "PageSize", ParseIntOr(edPageSize->text().toStdString(), 0));
     ini.WriteInteger("ExtSetting", "FreqSetting", cbClockFreq->currentIndex());

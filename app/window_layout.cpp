@@ -21,7 +21,9 @@
 #include <algorithm>
 
 #include "app/fonts.h"
+#include "app/height_guard.h"
 #include "app/main_unit.h"
+#include "app/production_panel.h"
 #include "app/window_metrics.h"
 
 namespace qmx::app {
@@ -49,25 +51,6 @@ QComboBox* DropDown(QWidget* parent, const char* name, const QStringList& items,
   box->setCurrentIndex(selected);
   return box;
 }
-
-// Keeps the window at least as tall as its layout needs with the panels now
-// shown: squeezed below that, the extended panels would lie over the
-// operation buttons.
-class MinimumHeightGuard : public QObject {
- public:
-  explicit MinimumHeightGuard(QMainWindow* window) : QObject(window), window_(window) {}
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent) {
-      window_->centralWidget()->layout()->invalidate();
-      window_->layout()->invalidate();
-      window_->setMinimumHeight(std::max(kMinimumHeight, window_->layout()->totalMinimumSize().height()));
-    }
-    return QObject::eventFilter(watched, event);
-  }
-
- private:
-  QMainWindow* window_;
-};
 
 }  // namespace
 
@@ -319,6 +302,9 @@ void TMainUnit::BuildMenus() {
   add(tool, &mnHexEditor, "mnHexEditor", tr("HexEditorの起動(&H)"), QKeySequence("Ctrl+H"));
   add(tool, &mnExtPanel, "mnExtPanel", tr("拡張設定(&X)"), QKeySequence("Ctrl+X"));
   mnExtPanel->setCheckable(true);
+  add(tool, &mnProduction, "mnProduction", tr("量産パネル(&P)"), {});
+  mnProduction->setCheckable(true);
+  connect(mnProduction, &QAction::toggled, production_, &QWidget::setVisible);
   add(tool, &mnCheckSum, "mnCheckSum", tr("チェックサムの取得(&S)"), {});
   add(tool, &mnLogClear, "mnLogClear", tr("ログの消去(&C)"), QKeySequence("Ctrl+Del"));
   add(tool, &mnClearBuffer, "mnClearBuffer", tr("バッファクリア(&B)"), {});

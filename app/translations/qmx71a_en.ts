@@ -2,6 +2,49 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="ja_JP">
 <context>
+    <name>qmx::app::ProductionPanel</name>
+    <message>
+        <source>量産</source>
+        <translation>Production</translation>
+    </message>
+    <message>
+        <source>挿入で自動開始</source>
+        <translation>Start on insertion</translation>
+    </message>
+    <message>
+        <source>接続中、ソケットにデバイスが挿入されるとプログラムを開始します。次のデバイスは、取り外してから挿入してください。</source>
+        <translation>While connected, inserting a part into the socket starts Program. Remove each part before inserting the next.</translation>
+    </message>
+    <message>
+        <source>シリアル番号</source>
+        <translation>Serial number</translation>
+    </message>
+    <message>
+        <source>アドレス</source>
+        <translation>Address</translation>
+    </message>
+    <message>
+        <source>開始</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>増分</source>
+        <translation>Step</translation>
+    </message>
+    <message>
+        <source>状態ファイル</source>
+        <translation>State file</translation>
+    </message>
+    <message>
+        <source>実行ログ</source>
+        <translation>Run log</translation>
+    </message>
+    <message>
+        <source>参照</source>
+        <translation>Browse</translation>
+    </message>
+</context>
+<context>
     <name>qmx::app::TAboutUnit</name>
     <message>
         <source>Qmx71aAppのバージョン情報</source>
@@ -112,6 +155,10 @@
     <message>
         <source>ページサイズ</source>
         <translation>Page size</translation>
+    </message>
+    <message>
+        <source>量産パネル(&amp;P)</source>
+        <translation>&amp;Production panel</translation>
     </message>
     <message>
         <source>推奨 %1</source>

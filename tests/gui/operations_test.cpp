@@ -211,6 +211,28 @@ class OperationsTest : public OperatorFixture {
     QCOMPARE(Counters(), QString("1/0/1"));
   }
 
+  // Start on insertion: each part put into the socket runs the sequence once;
+  // one already there when the option goes on, or left in after its run, does not.
+  void insertingAPartStartsOneSequencePerInsertion() {
+    Connect("QMX-71A", "93C46", 0, 1);
+    w_->findChild<QCheckBox*>("cbAutoStart")->setChecked(true);
+    auto tick = [&] {
+      w_->ConnectTimerTimer();
+      QVERIFY(WaitDone());
+    };
+    tick();
+    QCOMPARE(Counters(), QString("0/0/0"));  // it was in before the option
+    for (int part = 1; part <= 2; ++part) {
+      sim_->RemovePart();
+      tick();
+      QVERIFY(sim_->InsertPart("93C46"));
+      tick();
+      tick();  // still in after its run
+      QCOMPARE(Counters(), QString("%1/%1/0").arg(part));
+    }
+    QCOMPARE(w_->LogLines().count("-- プログラム正常終了 --"), 2);
+  }
+
   void errorIndicationReturnsToReadyThreeSecondsAfterTheFirstFailure() {
     Connect("QMX-71A", "93C46", 0, 1);
     sim_->RemovePart();
