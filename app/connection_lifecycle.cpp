@@ -76,6 +76,7 @@ bool TMainUnit::ConnectDevice() {
     return false;
   }
   retry_.Forget();
+  connectedPort_ = port;
   // Only a new connection starts new counts: a failed try leaves the last
   // sequence's failure on show.
   UpdateCounters(-1);

@@ -36,6 +36,7 @@ class QWidget;
 namespace qmx::app {
 
 class ProductionPanel;
+struct ProductionRun;
 class TAboutUnit;
 class THexEdit;
 
@@ -232,6 +233,14 @@ class TMainUnit : public QMainWindow {
   // Starts the Program sequence when a part appears in the socket, once the
   // socket was seen empty since the last start.
   void PollSocketForAutoStart();
+  // Before a Program run: the serial number locked and placed in the image,
+  // the run log opened. Nothing when the panel asks for neither; nothing with
+  // `refused` set (and the reason logged) when its choices cannot be met.
+  std::shared_ptr<ProductionRun> PrepareProductionRun(bool* refused);
+  // After it: the next number stored once the part verified, the log line
+  // appended. The run's result, a failure when the number could not be stored.
+  int FinishProductionRun(ProductionRun& run, int result);
+  std::string connectedPort_;
   ProductionPanel* production_ = nullptr;
   QAction* mnProduction = nullptr;
   bool socketEmptySeen_ = false;

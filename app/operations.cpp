@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "app/main_unit.h"
+#include "app/production_run.h"
 #include "app/translations.h"
 #include "core/memory/memory_ops.h"
 #include "core/protocol/commands.h"
@@ -146,15 +147,25 @@ void TMainUnit::ProgBtnClick() {
   if (opRunning_ || !link_.IsOpen()) return;
   busy_ = true;
   const Reload reload = ReloadDataFile();
+  bool refused = false;
+  // After the reload: the serial number goes into the file's data.
+  const std::shared_ptr<ProductionRun> run = PrepareProductionRun(&refused);
+  if (refused) {
+    StartErrorIndication();
+    UpdateCounters(1);
+    busy_ = false;
+    return;
+  }
   const QString countLine = tr("----- プログラムカウント %1 -----").arg(executed_ + 1);
   const bool erase = cbProgramMode->currentIndex() == 1;
   const ProgramSettings settings = CurrentSettings();
   opName_ = tr("プログラム");
   RunOperation(
-      [this, reload, countLine, erase, settings](Operator& op) -> int {
+      [this, reload, countLine, erase, settings, run](Operator& op) -> int {
         op.LogLine(countLine.toStdString());
         // A file that could not be read whole is never written in part.
         if (reload == Reload::kFailed) {
+          if (run) run->failedStep = "file";
           op.LogLine(tr("HEXファイルの読み込みに失敗しました。").toStdString());
           return 0;
         }
@@ -163,10 +174,16 @@ void TMainUnit::ProgBtnClick() {
           if (op.Cancelled()) op.LogLine(tr("中止しました。").toStdString());
           return op.Cancelled();
         };
+        // The run log names the step a failed run stopped at.
+        auto note = [&run](const char* step) {
+          if (run) run->failedStep = step;
+        };
         auto write = [&](WriteSideOperation step) {
+          note(step == kErase ? "erase" : "write");
           return !stopped() && ProgramWriteSide(link_, image_, reverse_, settings, op, step);
         };
         auto read = [&](ReadSideOperation step) {
+          note(step == kBlankCheck ? "blank" : "verify");
           return !stopped() && ProgramReadSide(link_, image_, reverse_, settings, op, step);
         };
         if (erase && !(write(kErase) && read(kBlankCheck))) return 0;
@@ -174,7 +191,8 @@ void TMainUnit::ProgBtnClick() {
         op.LogLine(tr("-- プログラム正常終了 --").toStdString());
         return 1;
       },
-      [this](int result) {
+      [this, run](int result) {
+        if (run) result = FinishProductionRun(*run, result);
         UpdateCounters(result == 1 ? 0 : 1);
         busy_ = false;
       });

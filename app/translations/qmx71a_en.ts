@@ -161,6 +161,46 @@
         <translation>&amp;Production panel</translation>
     </message>
     <message>
+        <source>実行ログを開けません: %1</source>
+        <translation>Cannot open the run log: %1</translation>
+    </message>
+    <message>
+        <source>シリアル番号の形式が正しくありません: %1</source>
+        <translation>The serial number format is not valid: %1</translation>
+    </message>
+    <message>
+        <source>シリアル番号のアドレスまたは増分が正しくありません。</source>
+        <translation>The serial number address or step is not valid.</translation>
+    </message>
+    <message>
+        <source>シリアル番号の状態ファイル: %1</source>
+        <translation>Serial number state file: %1</translation>
+    </message>
+    <message>
+        <source>シリアル番号: %1</source>
+        <translation>Serial number: %1</translation>
+    </message>
+    <message>
+        <source>シリアル番号がデバイスに収まりません。</source>
+        <translation>The serial number does not fit in the part.</translation>
+    </message>
+    <message>
+        <source>シリアル番号 %1</source>
+        <translation>Serial number %1</translation>
+    </message>
+    <message>
+        <source>次の番号 %1</source>
+        <translation>Next %1</translation>
+    </message>
+    <message>
+        <source>次のシリアル番号を保存できません: %1</source>
+        <translation>Cannot store the next serial number: %1</translation>
+    </message>
+    <message>
+        <source>実行ログに書き込めません: %1</source>
+        <translation>Cannot write to the run log: %1</translation>
+    </message>
+    <message>
         <source>推奨 %1</source>
         <translation>Suggest %1</translation>
     </message>

@@ -233,6 +233,45 @@ class OperationsTest : public OperatorFixture {
     QCOMPARE(w_->LogLines().count("-- プログラム正常終了 --"), 2);
   }
 
+  // A part that fails keeps its number for the next one; every run has its log line.
+  void serialNumbersAreSpentOnlyOnVerifiedPartsAndEveryRunIsLogged() {
+    Connect("QMX-71C", "24C64", 1, 7);
+    auto text = [&](const char* name, const QString& value) { w_->findChild<QLineEdit*>(name)->setText(value); };
+    w_->findChild<QCheckBox*>("cbSerial")->setChecked(true);
+    text("edSerialAt", "1FFE");  // the part's last two bytes
+    text("edSerialStart", "4660");
+    w_->findChild<QComboBox*>("cbSerialFormat")->setCurrentText("be16");
+    text("edSerialState", dir_->filePath("series.state"));
+    text("edRunLog", dir_->filePath("runs.csv"));
+    auto serialInPart = [&] {
+      const auto bytes = sim_->PartContents();
+      return bytes.at(0x1FFE) * 256 + bytes.at(0x1FFF);
+    };
+    w_->ProgBtnClick();
+    QVERIFY(WaitDone());
+    QCOMPARE(serialInPart(), 4660);
+    sim_->RemovePart();
+    w_->ProgBtnClick();
+    QVERIFY(WaitDone());
+    QVERIFY(sim_->InsertPart("24C64"));
+    w_->ProgBtnClick();
+    QVERIFY(WaitDone());
+    QCOMPARE(serialInPart(), 4661);
+    QCOMPARE(Counters(), QString("3/2/1"));
+
+    QFile log(dir_->filePath("runs.csv"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 4);
+    QVERIFY(lines[0].startsWith("time,model,port,part,"));
+    const QStringList expected[] = {{"4660", "passed", ""}, {"4661", "failed", "erase"}, {"4661", "passed", ""}};
+    for (int run = 0; run < 3; ++run) {
+      const QStringList f = lines[run + 1].split(',');
+      QCOMPARE(f.value(3), QString("24C64"));
+      QCOMPARE((QStringList{f.value(6), f.value(7), f.value(8)}), expected[run]);
+    }
+  }
+
   void errorIndicationReturnsToReadyThreeSecondsAfterTheFirstFailure() {
     Connect("QMX-71A", "93C46", 0, 1);
     sim_->RemovePart();
