@@ -12,6 +12,7 @@
 
 #include "cli/cli_os.h"
 #include "cli/part_choice.h"
+#include "cli/qmx71_production.h"
 #include "cli/qmx71_steps.h"
 #include "core/catalogue/catalogue.h"
 #include "core/discovery/port_discovery.h"
@@ -167,23 +168,6 @@ int CmdChecksum(const Options& o) {
   return kOk;
 }
 
-int CmdProgram(const Options& o) {
-  const PartChoice part = ChoosePart(o);
-  const Expected want = LoadExpected(o, part);
-  Session session;
-  ConnectForPart(o, part);
-  if (!o.noErase) {
-    EraseRange(o, part, want.range);
-    Say(o, "erase: done");
-    if (int r = BlankCheck(o, part, want.range); r != kOk) return r;
-  }
-  WriteRange(o, part, want.range, want.bytes);
-  Say(o, "write: " + std::to_string(want.range.length) + " bytes written");
-  const int result = Verify(o, part, want);
-  if (result == kOk) Say(o, "programmed " + part.name + " " + RangeText(want.range) + " from " + o.file);
-  return result;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -218,6 +202,8 @@ int main(int argc, char** argv) {
   auto* verify = app.add_subcommand("verify", "compare a part with a file");
   auto* program = app.add_subcommand("program", "erase, blank check, write and verify");
   program->add_flag("--no-erase", o.noErase, "skip the erase and the blank check");
+  ProductionOptions production;
+  AddProductionOptions(program, &production);
   for (auto* sub : {write, verify, program}) {
     sub->add_option("part", o.part, "part name (qmx71 parts)")->required();
     sub->add_option("file", o.file, "data file (.hex or .bin)")->required()->check(CLI::ExistingFile);
@@ -255,7 +241,7 @@ int main(int argc, char** argv) {
     if (name == "erase") return CmdErase(o);
     if (name == "blank") return CmdBlank(o);
     if (name == "checksum") return CmdChecksum(o);
-    if (name == "program") return CmdProgram(o);
+    if (name == "program") return CmdProgram(o, production);
   } catch (const Failure& f) {
     std::fprintf(stderr, "qmx71: %s\n", f.message().c_str());
     return f.code();

@@ -247,29 +247,31 @@ void EraseRange(const Options& o, const PartChoice& part, const Range& range) {
 }
 
 // 0 when equal; otherwise reports the first difference and gives kMismatch.
-int ReportDifferences(const Range& range, const Bytes& part, const Bytes& expected, const char* what) {
+int ReportDifferences(const Range& range, const Bytes& part, const Bytes& expected, const char* what,
+                      Difference* difference) {
   std::size_t differing = 0, first = 0;
   for (std::size_t i = 0; i < part.size(); ++i) {
     if (part[i] == expected[i]) continue;
     if (differing++ == 0) first = i;
   }
   if (differing == 0) return kOk;
+  if (difference) *difference = {range.start + static_cast<std::int64_t>(first), differing};
   std::fprintf(stderr, "%s: %zu byte(s) differ; first at %s: part %s, %s %s\n", what, differing,
                Hex(range.start + static_cast<std::int64_t>(first), 4).c_str(), Hex(part[first], 2).c_str(),
                what[0] == 'b' ? "expected" : "file", Hex(expected[first], 2).c_str());
   return kMismatch;
 }
 
-int Verify(const Options& o, const PartChoice& part, const Expected& want) {
+int Verify(const Options& o, const PartChoice& part, const Expected& want, Difference* difference) {
   const Bytes got = ReadRange(o, part, want.range, "verify");
-  const int result = ReportDifferences(want.range, got, want.bytes, "verify");
+  const int result = ReportDifferences(want.range, got, want.bytes, "verify", difference);
   if (result == kOk) Say(o, "verify: " + std::to_string(want.range.length) + " bytes match");
   return result;
 }
 
-int BlankCheck(const Options& o, const PartChoice& part, const Range& range) {
+int BlankCheck(const Options& o, const PartChoice& part, const Range& range, Difference* difference) {
   const Bytes got = ReadRange(o, part, range, "blank");
-  const int result = ReportDifferences(range, got, Bytes(got.size(), 0xFF), "blank check");
+  const int result = ReportDifferences(range, got, Bytes(got.size(), 0xFF), "blank check", difference);
   if (result == kOk) Say(o, "blank: " + std::to_string(range.length) + " bytes are 0xFF");
   return result;
 }

@@ -74,6 +74,12 @@ struct Expected {
   Bytes bytes;  // range.length bytes
 };
 
+// Where a comparison first failed, for a report that names the address.
+struct Difference {
+  std::int64_t address = -1;
+  std::size_t count = 0;
+};
+
 void Say(const Options& o, const std::string& line);
 std::string Hex(std::int64_t v, int digits);
 const char* FamilyName(int family);
@@ -88,8 +94,8 @@ Expected LoadExpected(const Options& o, const PartChoice& part);
 Bytes ReadRange(const Options& o, const PartChoice& part, const Range& range, const char* label = "read");
 void WriteRange(const Options& o, const PartChoice& part, const Range& range, const Bytes& data);
 void EraseRange(const Options& o, const PartChoice& part, const Range& range);
-int Verify(const Options& o, const PartChoice& part, const Expected& want);
-int BlankCheck(const Options& o, const PartChoice& part, const Range& range);
+int Verify(const Options& o, const PartChoice& part, const Expected& want, Difference* difference = nullptr);
+int BlankCheck(const Options& o, const PartChoice& part, const Range& range, Difference* difference = nullptr);
 void SaveFile(const Options& o, const Range& range, const Bytes& data);
 std::string RangeText(const Range& r);
 

@@ -29,7 +29,7 @@ _qmx71() {
 
   local subcommands="parts info read write verify program erase blank checksum dump"
   local options="-h --help --port -q --quiet --start --length --page-size --no-pipeline --clock --write-time --org --format"
-  local takes_value=" --port --start --length --page-size --clock --write-time --org --format -o --output --layout "
+  local takes_value=" --port --start --length --page-size --clock --write-time --org --format -o --output --layout --serial-at --serial-state --serial-start --serial-step --serial-format --log --log-format "
 
   # The subcommand and how many of its positional arguments are given.
   local i word sub= given=0 skip=0
@@ -50,6 +50,9 @@ _qmx71() {
     --org) COMPREPLY=($(compgen -W "x8 x16" -- "$cur")); return ;;
     --format) COMPREPLY=($(compgen -W "hex bin" -- "$cur")); return ;;
     --layout) COMPREPLY=($(compgen -W "bytes le be" -- "$cur")); return ;;
+    --log-format) COMPREPLY=($(compgen -W "csv jsonl" -- "$cur")); return ;;
+    --serial-format) COMPREPLY=($(compgen -W "be16 be32 le16 le32 bcd bcd: ascii:" -- "$cur")); return ;;
+    --serial-state | --log) _qmx71_files "$cur"; return ;;
     -o | --output) _qmx71_files "$cur"; return ;;
     --port)
       COMPREPLY=($(compgen -W "$(ls -d /dev/qmx71-* /dev/ttyACM* /dev/ttyUSB* 2>/dev/null)" -- "$cur"))
@@ -57,12 +60,12 @@ _qmx71() {
       return
       ;;
     --page-size) COMPREPLY=($(compgen -W "auto" -- "$cur")); return ;;
-    --start | --length | --clock | --write-time) COMPREPLY=(); return ;;
+    --start | --length | --clock | --write-time | --serial-at | --serial-start | --serial-step) COMPREPLY=(); return ;;
   esac
 
   case $sub in
     read) options+=" -o --output" ;;
-    program) options+=" --no-erase" ;;
+    program) options+=" --no-erase --serial-at --serial-state --serial-start --serial-step --serial-format --log --log-format" ;;
     dump) options+=" --layout" ;;
   esac
   if [[ $cur == -* ]]; then

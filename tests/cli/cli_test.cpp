@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -12,11 +13,14 @@
 #include <iterator>
 #include <memory>
 #include <numeric>
+#include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "core/production/serial_state.h"
 #include "sim/simulator.h"
 #include "tests/random_bytes.h"
 
@@ -421,6 +425,108 @@ TEST_F(CliTest, ProgressOnlyOnATerminalAndNotWhenQuiet) {
   EXPECT_RUN(quiet, 0);
   EXPECT_EQ(quiet.out.find('%'), std::string::npos) << quiet.out;
   EXPECT_EQ(quiet.out.find("erased"), std::string::npos) << quiet.out;
+}
+
+// A series of serial numbers across a part that fails: the failed part does
+// not use up its number, and a log line cut by a crash leaves the next line whole.
+TEST_F(CliTest, SerialNumbersMoveOnOnlyAfterAPartVerified) {
+  ASSERT_TRUE(sim->InsertPart("24C02"));
+  ASSERT_TRUE(sim->SetPartContents(Bytes(256, 0xCC)));
+  const Bytes data = RandomBytes(256, 31);
+  const std::string bin = File("lot \"7\", a.bin", data);
+  const std::string state = (dir / "batch.state").string(), log = (dir / "runs.csv").string();
+  const std::string serial = " --serial-at 0x10 --serial-format be16 --serial-step 5 --serial-state '" + state +
+                             "' --log '" + log + "'";
+  EXPECT_RUN(Run("program 24C02 '" + bin + "' --serial-start 1000" + serial), 0);
+  Bytes want = data;
+  want[0x10] = 0x03, want[0x11] = 0xE8;
+  EXPECT_EQ(Contents(), want);
+  EXPECT_NE(Slurp(state).find("\nnext 1005\n"), std::string::npos) << Slurp(state);
+
+  // A 24C04's upper half is missing from the 24C02 in the socket: verify fails there.
+  EXPECT_RUN(Run("program 24C04 '" + File("two.bin", RandomBytes(512, 32)) + "'" + serial), 1);
+  EXPECT_NE(Slurp(state).find("\nnext 1005\n"), std::string::npos) << Slurp(state);
+
+  TextFile("runs.csv", Slurp(log) + "2026-01-01T00:00:00Z,QMX-71C,\"cut sh");
+  ASSERT_TRUE(sim->InsertPart("24C02"));
+  EXPECT_RUN(Run("program 24C02 '" + bin + "'" + serial), 0);
+  want[0x10] = 0x03, want[0x11] = 0xED;
+  EXPECT_EQ(Contents(), want);
+  EXPECT_NE(Slurp(state).find("\nnext 1010\n"), std::string::npos) << Slurp(state);
+
+  std::vector<std::string> lines;
+  std::istringstream text(Slurp(log));
+  for (std::string line; std::getline(text, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 5u) << Slurp(log);
+  EXPECT_EQ(lines[0].substr(0, 32), "time,model,port,part,file,file_c");
+  const std::string quoted = ",\"" + (dir / "lot \"\"7\"\", a.bin").string() + "\",";
+  EXPECT_NE(lines[1].find(",QMX-71C," + link + ",24C02" + quoted), std::string::npos) << lines[1];
+  EXPECT_NE(lines[1].find(",1000,passed,,,"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[2].find(",1005,failed,verify,0x0100,"), std::string::npos) << lines[2];
+  EXPECT_EQ(lines[3].back(), '"');  // the cut line's open quote closed
+  EXPECT_NE(lines[4].find(quoted), std::string::npos) << lines[4];
+  EXPECT_NE(lines[4].find(",1005,passed,,,"), std::string::npos) << lines[4];
+}
+
+// A state file that is missing, damaged or of another series, or a serial
+// that does not fit, stops the run before the programmer is even opened.
+TEST_F(CliTest, SerialStateTroubleStopsBeforeThePart) {
+  ASSERT_TRUE(sim->InsertPart("24C02"));
+  const Bytes before = RandomBytes(256, 33);
+  ASSERT_TRUE(sim->SetPartContents(before));
+  const std::string bin = File("data.bin", RandomBytes(128, 34));
+  const std::string valid = qmx::production::FormatSerialState({1000, 1007});
+  std::string edited = valid;
+  edited.replace(edited.find("next 1007"), 9, "next 1008");
+  struct Case {
+    std::optional<std::string> contents;  // none: no state file
+    const char* args;
+    const char* message;
+  } const cases[] = {
+      {std::nullopt, "--serial-at 0x10", "does not exist: give --serial-start"},
+      {valid.substr(0, 40), "--serial-at 0x10", "is damaged"},
+      {std::string("\x89PNG\r\n\x1a\n", 8), "--serial-at 0x10", "is damaged"},
+      {edited, "--serial-at 0x10", "checksum does not match"},
+      {valid, "--serial-at 0x10 --serial-start 2000", "started at 1000, not 2000"},
+      {valid, "--serial-at 0xFE", "does not fit in the part"},
+      {valid, "--serial-at 0x7E", "outside the range"},
+      {std::nullopt, "--serial-at 0x10 --serial-start 1000 --serial-format bcd:1", "does not fit the format"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    const std::string state = (dir / "batch.state").string();
+    fs::remove(state);
+    if (c.contents) TextFile("batch.state", *c.contents);
+    sim->ClearLog();
+    const Result r = Run("program 24C02 '" + bin + "' --serial-state '" + state + "' " + c.args);
+    EXPECT_RUN(r, 2);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_TRUE(sim->Log().empty());
+    EXPECT_EQ(fs::exists(state), c.contents.has_value());
+    if (c.contents) {
+      EXPECT_EQ(Slurp(state), *c.contents);
+    }
+  }
+  EXPECT_EQ(Contents(), before);
+}
+
+// Two runs at once on one state file: the second waits for the first and
+// takes the number after it.
+TEST_F(CliTest, RunsSharingAStateFileNeverShareANumber) {
+  StartSim("QMX-71C", qmx::sim::Timing::kReal);
+  ASSERT_TRUE(sim->InsertPart("24C02"));
+  const std::string bin = File("data.bin", RandomBytes(256, 35));
+  const std::string state = (dir / "batch.state").string(), log = (dir / "runs.jsonl").string();
+  const std::string one = "QMX71_SYSFS_ROOT=/nonexistent QMX71_PORT='" + link + "' timeout 120 '" + QMX71_EXE +
+                          "' -q program 24C02 '" + bin + "' --serial-at 0 --serial-start 7 --serial-state '" +
+                          state + "' --log '" + log + "' --log-format jsonl </dev/null";
+  const int status = std::system(("(" + one + ") & (" + one + "); s=$?; wait $! && exit $s").c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Slurp(log);
+  EXPECT_EQ(qmx::production::ParseSerialState(Slurp(state), nullptr)->next, 9u);
+  const std::string lines = Slurp(log);
+  for (const char* serial : {"\"serial\":7,\"result\":\"passed\"", "\"serial\":8,\"result\":\"passed\""})
+    EXPECT_NE(lines.find(serial), std::string::npos) << lines;
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2);
 }
 
 }  // namespace
