@@ -120,7 +120,7 @@ int TMainUnit::FinishProductionRun(ProductionRun& run, int result) {
       LogLine(tr("次のシリアル番号を保存できません: %1").arg(QString::fromStdString(error)));
       StartErrorIndication();
       passed = false;
-      run.failedStep = "serial";
+      run.failedStep = "serial-state";
     }
   }
   run.serial.reset();  // the series is free for the next run, here or at another station
