@@ -52,6 +52,9 @@ class HexEditTest : public QObject {
   }
 
  private slots:
+  // No editor outlives its test: some open images that are gone afterwards.
+  void cleanup() { edit_.reset(); }
+
   void WindowPanelMenuAndStatusBar() {
     Show(128, 2);
     QCOMPARE(edit_->windowTitle(), QStringLiteral("Hex Editor"));
