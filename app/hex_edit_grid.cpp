@@ -73,7 +73,8 @@ void HexGridModel::Change(int offset, const std::vector<std::uint8_t>& bytes) {
 void HexGridModel::Refresh(int offset, int count) {
   if (count <= 0 || ElementCount() == 0) return;
   const int perRow = kPerRow * BytesPerElement();
-  const int first = std::min(offset / perRow, rowCount() - 1), last = std::min((offset + count - 1) / perRow, rowCount() - 1);
+  const int first = std::min(offset / perRow, rowCount() - 1),
+            last = std::min((offset + count - 1) / perRow, rowCount() - 1);
   emit dataChanged(index(first, 0), index(last, columnCount() - 1), {Qt::DisplayRole});
 }
 
@@ -202,7 +203,9 @@ class HexCellDelegate : public QStyledItemDelegate {
     painter->fillRect(option.rect, selected  ? palette.brush(QPalette::Highlight)
                                    : differs ? QBrush(DifferingColour())
                                              : QBrush(CellColour(palette)));
-    painter->setPen(selected ? palette.color(QPalette::HighlightedText) : differs ? QColor(Qt::black) : palette.color(QPalette::Text));
+    painter->setPen(selected  ? palette.color(QPalette::HighlightedText)
+                    : differs ? QColor(Qt::black)
+                              : palette.color(QPalette::Text));
     painter->setFont(option.font);
     painter->drawText(option.rect.adjusted(2, 1, -2, -1), Qt::AlignLeft | Qt::AlignTop, index.data().toString());
     painter->restore();

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -86,6 +87,12 @@ void THexEdit::BuildEditMenu(QVBoxLayout* column) {
   FindPanel->hide();
   column->addWidget(FindPanel);
   connect(edFind, &QLineEdit::returnPressed, this, &THexEdit::FindNext);
+  // Escape in the search field puts the panel away instead of closing the editor.
+  auto* away = new QShortcut(QKeySequence(Qt::Key_Escape), edFind, nullptr, nullptr, Qt::WidgetShortcut);
+  connect(away, &QShortcut::activated, this, [this] {
+    FindPanel->hide();
+    DGrid->setFocus();
+  });
   connect(edFind, &QLineEdit::textChanged, this, [this] { lastFound_ = -1; });
   connect(cbFindMode, &QComboBox::currentIndexChanged, this, [this] { lastFound_ = -1; });
 }
@@ -103,6 +110,7 @@ bool THexEdit::FindPrevious() { return Find(false); }
 // is passed over, so the next search moves on. Either goes round the part once.
 bool THexEdit::Find(bool forward) {
   if (!image_) return false;
+  model_->Commit();  // a cell still being typed into is searched as typed
   const QString text = edFind->text();
   std::optional<SearchPattern> pattern;
   if (cbFindMode->currentIndex() == 0) {
@@ -112,9 +120,12 @@ bool THexEdit::Find(bool forward) {
   }
   if (!pattern) {
     ShowFindPanel();
-    StatusBar->showMessage(cbFindMode->currentIndex() == 0 && view_ != 0 ? tr("16進の値を4桁ずつ入力してください。")
-                           : cbFindMode->currentIndex() == 0            ? tr("16進の値を2桁ずつ入力してください。")
-                                                                        : tr("検索する文字を入力してください。"));
+    if (cbFindMode->currentIndex() != 0) {
+      StatusBar->showMessage(tr("検索する文字を入力してください。"));
+    } else {
+      StatusBar->showMessage(view_ == 0 ? tr("16進の値を2桁ずつ入力してください。")
+                                        : tr("16進の値を4桁ずつ入力してください。"));
+    }
     return false;
   }
   const int bytes = BytesPerElement();
@@ -147,8 +158,8 @@ bool THexEdit::GoToAddress(int address) {
 
 void THexEdit::AskGoTo() {
   bool ok = false;
-  const QString text = QInputDialog::getText(this, tr("アドレスへ移動"), tr("アドレス (16進)"), QLineEdit::Normal,
-                                             QString(), &ok);
+  const QString text =
+      QInputDialog::getText(this, tr("アドレスへ移動"), tr("アドレス (16進)"), QLineEdit::Normal, QString(), &ok);
   if (!ok) return;
   const int address = ParseHex(text);
   if (address < 0) {
@@ -163,7 +174,8 @@ bool THexEdit::FillSelection(int value) {
   const auto [first, last] = DGrid->SelectedElements();
   if (first < 0 || value < 0 || value > 0xFF || !model_->Editable()) return false;
   const int bytes = BytesPerElement();
-  model_->Change(first * bytes, std::vector<std::uint8_t>(std::size_t((last - first + 1) * bytes), std::uint8_t(value)));
+  model_->Change(first * bytes,
+                 std::vector<std::uint8_t>(std::size_t((last - first + 1) * bytes), std::uint8_t(value)));
   StatusBar->showMessage(tr("%1 から %2 バイトを %3 で埋めました。")
                              .arg(Hex(first * bytes))
                              .arg((last - first + 1) * bytes)
@@ -189,12 +201,14 @@ void THexEdit::AskFill() {
 // Typing still in a cell is a change of its own: it is committed first, so it is the one undone.
 void THexEdit::Undo() {
   model_->Commit();
-  ShowChange(model_->Editable() ? history_.Undo(image_->Data()) : EditHistory::Range{}, tr("元に戻す変更はありません。"));
+  ShowChange(model_->Editable() ? history_.Undo(image_->Data()) : EditHistory::Range{},
+             tr("元に戻す変更はありません。"));
 }
 
 void THexEdit::Redo() {
   model_->Commit();
-  ShowChange(model_->Editable() ? history_.Redo(image_->Data()) : EditHistory::Range{}, tr("やり直す変更はありません。"));
+  ShowChange(model_->Editable() ? history_.Redo(image_->Data()) : EditHistory::Range{},
+             tr("やり直す変更はありません。"));
 }
 
 void THexEdit::ShowChange(EditHistory::Range range, const QString& none) {

@@ -446,9 +446,13 @@ class HexEditTest : public OperatorFixture {
       }
       QCOMPARE(Element(Grid()->currentIndex()), found[i] / bytes);
       QCOMPARE(Selected(), Span(found[i] / bytes, (found[i] + length - 1) / bytes));
-      QVERIFY2(Status().contains(QStringLiteral("%1").arg(found[i], 4, 16, QLatin1Char('0')).toUpper()), qPrintable(Status()));
+      const QString address = QStringLiteral("%1").arg(found[i], 4, 16, QLatin1Char('0')).toUpper();
+      QVERIFY2(Status().contains(address), qPrintable(Status()));
       QCOMPARE(Status().contains(QStringLiteral("折り返")), wraps[i] == QLatin1Char('w'));
     }
+    // Escape in the search field puts the panel away; the editor stays open.
+    QTest::keyClick(find, Qt::Key_Escape);
+    QVERIFY(edit_->isVisible() && !find->isVisible() && Grid()->hasFocus());
   }
 
   void GoToAddress_data() {
@@ -569,7 +573,8 @@ class HexEditTest : public OperatorFixture {
         if (At(e / 16, e % 16 + 1).data(HexGridModel::kDiffersRole).toBool()) elements.push_back(e);
       return elements;
     };
-    for (const auto& [view, expected] : {std::pair{0, std::vector<int>{3, 20, 21}}, std::pair{2, std::vector<int>{1, 10}}}) {
+    using Marks = std::pair<int, std::vector<int>>;
+    for (const auto& [view, expected] : {Marks{0, {3, 20, 21}}, Marks{2, {1, 10}}}) {
       edit_->Open(&image_, 64, view);
       QCOMPARE(marked(), expected);
       QVERIFY2(Status().contains(QString::number(expected.size())) && Status().contains("001F"), qPrintable(Status()));
@@ -611,8 +616,10 @@ class HexEditTest : public OperatorFixture {
       QTimer::singleShot(0, editor, [&] {
         const QAbstractItemModel* model = editor->findChild<QTableView*>("DGrid")->model();
         for (int row = 0; row < model->rowCount(); ++row)
-          for (int column = 1; column <= 16; ++column)
-            if (model->index(row, column).data(HexGridModel::kDiffersRole).toBool()) marked.push_back(row * 16 + column - 1);
+          for (int column = 1; column <= 16; ++column) {
+            const bool differs = model->index(row, column).data(HexGridModel::kDiffersRole).toBool();
+            if (differs) marked.push_back(row * 16 + column - 1);
+          }
         status = editor->findChild<QStatusBar*>("StatusBar")->currentMessage();
         editor->close();
       });
