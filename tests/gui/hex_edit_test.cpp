@@ -530,8 +530,8 @@ class HexEditTest : public OperatorFixture {
     QCOMPARE(Cell(from / 16, from % 16 + 1), a5);
   }
 
-  // Ctrl+Z in the middle of typing takes back the cell being typed first; a new edit leaves nothing to redo, and
-  // a new opening nothing to undo.
+  // Ctrl+Z in the middle of typing takes back the cell being typed first; a new edit leaves nothing to redo, a new
+  // opening nothing to undo, and the history's memory has a bound.
   void TypedEditsUndoneInOrder() {
     Show(32, 0, Filled(32, {}));
     Type(0, 1, "11223");
@@ -556,6 +556,14 @@ class HexEditTest : public OperatorFixture {
     edit_->Open(&image_, 32, 0);
     QTest::keyClick(Grid(), Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(head(), std::vector<int>({0x11, 0x22, 0xCC, 0xCC, 0xCC, 0x77}));
+    // Whole-part fills of the largest part: past the history's bound the oldest is kept for good.
+    Show(131072, 0);
+    Grid()->selectAll();
+    const int kept = int(qmx::app::EditHistory::kMaxBytes / (2 * 131072));
+    for (int value = 1; value <= kept + 1; ++value) QVERIFY(edit_->FillSelection(value));
+    for (int i = 0; i <= kept; ++i) QTest::keyClick(Grid(), Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(Byte(0), 1);
+    QCOMPARE(Byte(131071), 1);
   }
 
   // The marks compare the part as read with the image as it is now: past what a Compare that ended early read,
