@@ -56,6 +56,8 @@ class THexEdit : public QDialog {
   bool FindPrevious();
   void Undo();
   void Redo();
+  // The next cell marked as differing after the cursor, round the part once; false when none is.
+  bool NextDifference();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -86,6 +88,7 @@ class THexEdit : public QDialog {
   QAction* mnFill = nullptr;
   QAction* mnUndo = nullptr;
   QAction* mnRedo = nullptr;
+  QAction* mnNextDiff = nullptr;
   QFrame* FindPanel = nullptr;
   QComboBox* cbFindMode = nullptr;
   QLineEdit* edFind = nullptr;

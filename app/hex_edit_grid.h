@@ -35,6 +35,7 @@ class HexGridModel : public QAbstractTableModel {
   void SetPart(std::vector<std::uint8_t> part);
   const std::vector<std::uint8_t>& Part() const { return part_; }
   int DifferingElements() const;
+  bool Differs(int element) const;
 
   int View() const { return view_; }
   int Size() const { return size_; }
@@ -68,7 +69,6 @@ class HexGridModel : public QAbstractTableModel {
  private:
   int Value(const std::uint8_t* bytes, int element) const;
   QString ValueText(const std::uint8_t* bytes, int element) const;
-  bool Differs(int element) const;
   void Store(int element, unsigned value);
   void Changed(int element);
   QString AddressText(int row) const;

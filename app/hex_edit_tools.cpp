@@ -55,6 +55,7 @@ void THexEdit::BuildEditMenu(QVBoxLayout* column) {
   add(&mnGoTo, "mnGoTo", tr("アドレスへ移動(&G)"), QKeySequence("Ctrl+G"));
   edit->addSeparator();
   add(&mnFill, "mnFill", tr("範囲を埋める(&L)"), QKeySequence("Ctrl+L"));
+  add(&mnNextDiff, "mnNextDiff", tr("次の相違へ(&D)"), QKeySequence("Ctrl+D"));
   connect(mnUndo, &QAction::triggered, this, &THexEdit::Undo);
   connect(mnRedo, &QAction::triggered, this, &THexEdit::Redo);
   connect(mnFind, &QAction::triggered, this, &THexEdit::ShowFindPanel);
@@ -62,6 +63,7 @@ void THexEdit::BuildEditMenu(QVBoxLayout* column) {
   connect(mnFindPrev, &QAction::triggered, this, &THexEdit::FindPrevious);
   connect(mnGoTo, &QAction::triggered, this, &THexEdit::AskGoTo);
   connect(mnFill, &QAction::triggered, this, &THexEdit::AskFill);
+  connect(mnNextDiff, &QAction::triggered, this, &THexEdit::NextDifference);
 
   // Hidden until asked for, so the grid keeps its rows; it stays open for the next search.
   FindPanel = new QFrame(this);
@@ -219,6 +221,19 @@ void THexEdit::ShowChange(EditHistory::Range range, const QString& none) {
   model_->Refresh(range.offset, range.count);
   DGrid->SelectElements(range.offset / BytesPerElement(), (range.offset + range.count - 1) / BytesPerElement());
   StatusBar->clearMessage();
+}
+
+bool THexEdit::NextDifference() {
+  const int count = model_->ElementCount();
+  const int current = std::max(model_->ElementAt(DGrid->currentIndex()), 0);
+  for (int step = 1; step <= count; ++step) {
+    const int element = (current + step) % count;
+    if (!model_->Differs(element)) continue;
+    DGrid->SelectElements(element, element);
+    return true;
+  }
+  StatusBar->showMessage(tr("相違のあるセルはありません。"));
+  return false;
 }
 
 // A Compare that ended early marks only what it read: the operator is told where the marks stop.

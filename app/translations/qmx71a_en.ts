@@ -162,6 +162,14 @@
         <source>%1 (デバイス %2)</source>
         <translation>%1 (device %2)</translation>
     </message>
+    <message>
+        <source>次の相違へ(&amp;D)</source>
+        <translation>Next &amp;Difference</translation>
+    </message>
+    <message>
+        <source>相違のあるセルはありません。</source>
+        <translation>No cell differs.</translation>
+    </message>
 </context>
 <context>
     <name>qmx::app::TMainUnit</name>

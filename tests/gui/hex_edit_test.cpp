@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 #include <QtTest>
 #include <set>
+#include <tuple>
 #include <vector>
 
 #include "app/fonts.h"
@@ -619,7 +620,7 @@ class HexEditTest : public OperatorFixture {
     // What the editor marks and says when opened from the window, as the operator opens it.
     const auto opened = [&] {
       THexEdit* editor = w_->HexEditor();
-      std::vector<int> marked;
+      std::vector<int> marked, visited;
       QString status;
       QTimer::singleShot(0, editor, [&] {
         const QAbstractItemModel* model = editor->findChild<QTableView*>("DGrid")->model();
@@ -629,21 +630,29 @@ class HexEditTest : public OperatorFixture {
             if (differs) marked.push_back(row * 16 + column - 1);
           }
         status = editor->findChild<QStatusBar*>("StatusBar")->currentMessage();
+        // Each next difference in address order (Ctrl+D; offscreen, a dialog over a window never becomes the
+        // active window, so the action is triggered as its shortcut would).
+        auto* grid = editor->findChild<QTableView*>("DGrid");
+        for (std::size_t i = 0; i < marked.size(); ++i) {
+          editor->findChild<QAction*>("mnNextDiff")->trigger();
+          visited.push_back(grid->currentIndex().row() * 16 + grid->currentIndex().column() - 1);
+        }
         editor->close();
       });
       QTimer::singleShot(5000, editor, &QDialog::accept);  // never hangs
       w_->mnHexEditorClick();
-      return std::pair{marked, status};
+      return std::tuple{marked, visited, status};
     };
     w_->CompareBtnClick();
     QVERIFY(WaitDone());
-    const auto [marked, status] = opened();
+    const auto [marked, visited, status] = opened();
     QCOMPARE(marked, elements);
+    QCOMPARE(visited, elements);
     QCOMPARE(status, QStringLiteral("比較の相違: %1 セル").arg(elements.size()));
     // A Read makes the image the part: nothing is left to mark.
     w_->ReadBtnClick();
     QVERIFY(WaitDone());
-    QCOMPARE(opened().first, std::vector<int>());
+    QCOMPARE(std::get<0>(opened()), std::vector<int>());
   }
 };
 
