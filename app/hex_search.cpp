@@ -50,20 +50,21 @@ SearchPattern TextPattern(std::string_view bytes) {
 SearchHit FindPattern(const std::uint8_t* data, int size, const SearchPattern& pattern, int from, bool forward) {
   const int length = static_cast<int>(pattern.bytes.size());
   const int step = std::max(pattern.step, 1);
-  const int last = (size - length) / step * step;  // the last place a match fits
   if (length == 0 || size < length) return {};
-  // Candidates are multiples of the step; `from` itself is rounded toward the search.
-  int start = forward ? (std::max(from, 0) + step - 1) / step * step : std::min(from, last) / step * step;
-  if (from < 0 && !forward) start = -1;
+  const int last = (size - length) / step * step;  // the last place a match fits
   if (forward) {
+    // Candidates are multiples of the step: `from` is rounded up.
+    const int start = (std::max(from, 0) + step - 1) / step * step;
     for (int at = start; at <= last; at += step)
       if (Matches(data, at, pattern)) return {at, false};
     for (int at = 0; at < std::min(start, last + 1); at += step)
       if (Matches(data, at, pattern)) return {at, true};
   } else {
+    // Rounded down; before the start nothing is left but the wrap.
+    const int start = from < 0 ? -1 : std::min(from, last) / step * step;
     for (int at = start; at >= 0; at -= step)
       if (Matches(data, at, pattern)) return {at, false};
-    for (int at = last; at > std::max(start, -1); at -= step)
+    for (int at = last; at > start; at -= step)
       if (Matches(data, at, pattern)) return {at, true};
   }
   return {};

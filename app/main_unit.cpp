@@ -46,6 +46,7 @@ TMainUnit::TMainUnit(AppOptions options, QWidget* parent)
   about_->hide();
   hexEdit_ = new THexEdit(this);
   hexEdit_->hide();
+  hexEdit_->SetPartSource([this] { return PartAsReadForEditor(); });
 
   ConnectTimer = new QTimer(this);
   ConnectTimer->setObjectName("ConnectTimer");

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/connect_retry.h"
 #include "core/discovery/port_discovery.h"
@@ -264,6 +265,19 @@ class TMainUnit : public QMainWindow {
   QLabel* ProgressLabel = nullptr;
   QPushButton* CancelBtn = nullptr;
   QTimer* ProgressTimer = nullptr;
+  // --- The part as the last Compare read it, for the hex editor's marks
+  // (operations.cpp). Filled by the operation thread, read only between
+  // operations. ---
+  struct PartAsRead {
+    int model = -1, family = -1, row = -1;
+    bool byteOrganised = false;
+    std::vector<std::uint8_t> bytes;
+  };
+  // Before a pass that reads the part or changes it: what was read before no longer holds.
+  void ForgetPartAsRead(const ProgramSettings& settings);
+  // Nothing once another part is chosen.
+  std::vector<std::uint8_t> PartAsReadForEditor() const;
+  PartAsRead partAsRead_;
 };
 
 }  // namespace qmx::app

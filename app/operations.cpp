@@ -49,10 +49,29 @@ class WindowOperator : public Operator {
     QMetaObject::invokeMethod(w_, [w = w_, done, total] { w->OnProgress(done, total); }, Qt::QueuedConnection);
   }
   bool Cancelled() override { return w_->cancelRequested_.load(); }
+  // The window reads these only once the operation has ended.
+  void ComparedBlock(std::int32_t offset, const std::uint8_t* data, int count) override {
+    std::vector<std::uint8_t>& bytes = w_->partAsRead_.bytes;
+    if (offset == 0) bytes.clear();  // a Program's compare after its write starts afresh
+    if (offset != std::int32_t(bytes.size()) || count <= 0) return;
+    bytes.insert(bytes.end(), data, data + count);
+  }
 
  private:
   TMainUnit* w_;
 };
+
+void TMainUnit::ForgetPartAsRead(const ProgramSettings& settings) {
+  partAsRead_ = {settings.model, settings.family, settings.row, settings.dataMode == 0, {}};
+}
+
+std::vector<std::uint8_t> TMainUnit::PartAsReadForEditor() const {
+  const ProgramSettings now = CurrentSettings();
+  const PartAsRead& p = partAsRead_;
+  if (p.model != now.model || p.family != now.family || p.row != now.row || p.byteOrganised != (now.dataMode == 0))
+    return {};
+  return p.bytes;
+}
 
 void TMainUnit::UpdateCounters(int n) {
   if (n < 0) {
@@ -159,6 +178,7 @@ void TMainUnit::ProgBtnClick() {
   const QString countLine = tr("----- プログラムカウント %1 -----").arg(executed_ + 1);
   const bool erase = cbProgramMode->currentIndex() == 1;
   const ProgramSettings settings = CurrentSettings();
+  ForgetPartAsRead(settings);
   opName_ = tr("プログラム");
   RunOperation(
       [this, reload, countLine, erase, settings, run](Operator& op) -> int {
@@ -203,6 +223,7 @@ void TMainUnit::ProgBtnClick() {
 void TMainUnit::StartReadSide(const QString& name, int operation) {
   if (opRunning_ || !link_.IsOpen()) return;  // the panel keeps the running one's name
   const ProgramSettings settings = CurrentSettings();
+  if (operation == kRead || operation == kCompare) ForgetPartAsRead(settings);
   opName_ = name;
   RunOperation([this, settings, operation](Operator& op) {
     return ProgramReadSide(link_, image_, reverse_, settings, op, operation);
@@ -222,6 +243,7 @@ void TMainUnit::WriteBtnClick() {
     return;
   }
   const ProgramSettings settings = CurrentSettings();
+  ForgetPartAsRead(settings);
   opName_ = tr("書き込み");
   RunOperation([this, settings](Operator& op) {
     return ProgramWriteSide(link_, image_, reverse_, settings, op, kWrite);
@@ -231,6 +253,7 @@ void TMainUnit::WriteBtnClick() {
 void TMainUnit::EraseBtnClick() {
   if (opRunning_ || !link_.IsOpen()) return;  // the panel keeps the running one's name
   const ProgramSettings settings = CurrentSettings();
+  ForgetPartAsRead(settings);
   opName_ = tr("消去");
   RunOperation([this, settings](Operator& op) {
     return ProgramWriteSide(link_, image_, reverse_, settings, op, kErase);

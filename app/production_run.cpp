@@ -130,6 +130,13 @@ int TMainUnit::FinishProductionRun(ProductionRun& run, int result) {
     r.failedStep = passed ? std::string() : run.failedStep;
     const QStringList lines = LogLines();
     if (!passed && !lines.isEmpty()) r.detail = lines.back().toStdString();
+    // The compare kept what it read: where the part first parts from the image.
+    const std::vector<std::uint8_t>& read = partAsRead_.bytes;
+    if (!passed && run.failedStep == "verify") {
+      const auto end = read.begin() + std::min<std::ptrdiff_t>(std::ssize(read), image_.Size());
+      const auto at = std::mismatch(read.begin(), end, image_.Data()).first;
+      if (at != end) r.firstDifference = at - read.begin();
+    }
     r.duration = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - run.started);
     if (!run.log->Append(r, &error)) LogLine(tr("実行ログに書き込めません: %1").arg(QString::fromStdString(error)));
     run.log.reset();

@@ -85,6 +85,134 @@
         <source>ビッグエンディアン</source>
         <translation>Big endian</translation>
     </message>
+    <message>
+        <source>編集(&amp;E)</source>
+        <translation>&amp;Edit</translation>
+    </message>
+    <message>
+        <source>元に戻す(&amp;U)</source>
+        <translation>&amp;Undo</translation>
+    </message>
+    <message>
+        <source>やり直し(&amp;R)</source>
+        <translation>&amp;Redo</translation>
+    </message>
+    <message>
+        <source>検索(&amp;F)</source>
+        <translation>&amp;Find</translation>
+    </message>
+    <message>
+        <source>次を検索(&amp;N)</source>
+        <translation>Find &amp;Next</translation>
+    </message>
+    <message>
+        <source>前を検索(&amp;P)</source>
+        <translation>Find &amp;Previous</translation>
+    </message>
+    <message>
+        <source>アドレスへ移動(&amp;G)</source>
+        <translation>&amp;Go to Address</translation>
+    </message>
+    <message>
+        <source>範囲を埋める(&amp;L)</source>
+        <translation>Fi&amp;ll Range</translation>
+    </message>
+    <message>
+        <source>検索</source>
+        <translation>Find</translation>
+    </message>
+    <message>
+        <source>16進</source>
+        <translation>Hex</translation>
+    </message>
+    <message>
+        <source>テキスト</source>
+        <translation>Text</translation>
+    </message>
+    <message>
+        <source>16進の値を4桁ずつ入力してください。</source>
+        <translation>Enter hex words of four digits.</translation>
+    </message>
+    <message>
+        <source>16進の値を2桁ずつ入力してください。</source>
+        <translation>Enter hex bytes of two digits.</translation>
+    </message>
+    <message>
+        <source>検索する文字を入力してください。</source>
+        <translation>Enter the text to find.</translation>
+    </message>
+    <message>
+        <source>見つかりませんでした。</source>
+        <translation>Not found.</translation>
+    </message>
+    <message>
+        <source>アドレス %1 に見つかりました。</source>
+        <translation>Found at address %1.</translation>
+    </message>
+    <message>
+        <source>(折り返して検索しました)</source>
+        <translation>(search wrapped around)</translation>
+    </message>
+    <message>
+        <source>アドレスがデバイスの範囲外です。</source>
+        <translation>The address is beyond the device.</translation>
+    </message>
+    <message>
+        <source>アドレスへ移動</source>
+        <translation>Go to Address</translation>
+    </message>
+    <message>
+        <source>アドレス (16進)</source>
+        <translation>Address (hex)</translation>
+    </message>
+    <message>
+        <source>アドレスは16進で入力してください。</source>
+        <translation>Enter the address in hex.</translation>
+    </message>
+    <message>
+        <source>%1 から %2 バイトを %3 で埋めました。</source>
+        <translation>Filled %2 bytes from %1 with %3.</translation>
+    </message>
+    <message>
+        <source>範囲を埋める</source>
+        <translation>Fill Range</translation>
+    </message>
+    <message>
+        <source>埋める値 (16進 00～FF)</source>
+        <translation>Fill value (hex 00 to FF)</translation>
+    </message>
+    <message>
+        <source>埋める値は16進 00～FF で入力してください。</source>
+        <translation>Enter the fill value in hex, 00 to FF.</translation>
+    </message>
+    <message>
+        <source>元に戻す変更はありません。</source>
+        <translation>Nothing to undo.</translation>
+    </message>
+    <message>
+        <source>やり直す変更はありません。</source>
+        <translation>Nothing to redo.</translation>
+    </message>
+    <message>
+        <source>比較の相違: %1 セル</source>
+        <translation>Compare differences: %1 cells</translation>
+    </message>
+    <message>
+        <source>(比較は %1 までで終わりました)</source>
+        <translation>(the compare ended at %1)</translation>
+    </message>
+    <message>
+        <source>%1 (デバイス %2)</source>
+        <translation>%1 (device %2)</translation>
+    </message>
+    <message>
+        <source>次の相違へ(&amp;D)</source>
+        <translation>Next &amp;Difference</translation>
+    </message>
+    <message>
+        <source>相違のあるセルはありません。</source>
+        <translation>No cell differs.</translation>
+    </message>
 </context>
 <context>
     <name>qmx::app::TMainUnit</name>

@@ -33,6 +33,13 @@ class Operator {
   // True once the operator asked to stop: a pass looks between blocks or
   // pages, switches the supply off and reports "中止しました。".
   virtual bool Cancelled() { return false; }
+  // A Compare's blocks as the part gave them, in address order from 0, before
+  // they are compared: the window keeps them to show where the part differs.
+  virtual void ComparedBlock(std::int32_t offset, const std::uint8_t* data, int count) {
+    (void)offset;
+    (void)data;
+    (void)count;
+  }
 };
 
 // The window's settings as the procedures read them.

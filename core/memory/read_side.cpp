@@ -49,6 +49,7 @@ class ReadAction {
     }
   }
   std::int32_t Sum() const { return sum_; }
+  bool Compares() const { return operation_ == kCompare; }
   struct Difference {
     std::int32_t address = 0;
     std::uint8_t part = 0, buffer = 0;
@@ -123,6 +124,7 @@ bool RunReadPass(Connection& link, const BitReversal& reverse, const PartTarget&
     const Sent block = inFlight.front();
     inFlight.pop_front();
     if (!AwaitReadData(link, block.count, answer, reversed)) return false;
+    if (op && action.Compares()) op->ComparedBlock(block.offset, answer.data.data(), block.count);
     if (!action.Apply(answer.data.data(), block.count, block.offset)) return false;
     if (position) *position = block.offset + block.count;
     if (op) op->Progress(++done, total);
