@@ -164,9 +164,11 @@ void PrintDiffJson(const Side& a, const Side& b, const Range& range, const std::
 // Two files: the range is --start/--length, else from 0 to the end of the longer one.
 Range FileRange(const Options& o, const FileImage& a, const FileImage& b) {
   const std::int64_t most = MemoryImage::kCapacity;
-  const std::int64_t end = o.length >= 0 ? o.start + o.length : std::max({a.extent, b.extent, o.start});
-  if (o.start < 0 || o.start > most || end > most)
+  // Checked one by one: a start and length near the limits of their type must not add up past it.
+  if (o.start < 0 || o.start > most || o.length > most)
     throw Failure(kUsage, "the range lies beyond " + std::to_string(most) + " bytes");
+  const std::int64_t end = o.length >= 0 ? o.start + o.length : std::max({a.extent, b.extent, o.start});
+  if (end > most) throw Failure(kUsage, "the range lies beyond " + std::to_string(most) + " bytes");
   return {static_cast<std::int32_t>(o.start), static_cast<std::int32_t>(end - o.start)};
 }
 
