@@ -12,33 +12,65 @@
 #include "core/protocol/encoding.h"
 #include "image/hex_dump.h"
 #include "image/intel_hex.h"
+#include "image/file_io.h"
 #include "image/raw_binary.h"
+#include "image/srecord.h"
 
 namespace qmx::app {
 
 namespace {
 
-bool IsBinaryFile(const QString& path) { return path.endsWith(".bin", Qt::CaseInsensitive); }
+enum class FileKind { kUnknown, kIntelHex, kSRecord, kBinary };
 
-// Made when asked for, so they come in the window's language.
-QStringList FileFilters() {
-  return {TMainUnit::tr("インテルHEXファイル(*.hex)"), TMainUnit::tr("バイナリファイル(*.bin)")};
+FileKind KindOfName(const QString& path) {
+  const QString suffix = QFileInfo(path).suffix().toLower();
+  if (suffix == "bin") return FileKind::kBinary;
+  if (suffix == "hex") return FileKind::kIntelHex;
+  if (QStringList{"srec", "s19", "s28", "s37", "mot"}.contains(suffix)) return FileKind::kSRecord;
+  return FileKind::kUnknown;
 }
 
-// Binary by its .bin name, else Intel HEX. *dropped gets the data bytes
-// beyond the part, which are left out (and said so) in either format.
+// Made when asked for, so they come in the window's language; Intel HEX
+// first, the default as it always was.
+QStringList FileFilters() {
+  return {TMainUnit::tr("インテルHEXファイル(*.hex)"), TMainUnit::tr("Sレコードファイル(*.srec *.s19 *.s28 *.s37 *.mot)"),
+          TMainUnit::tr("バイナリファイル(*.bin)")};
+}
+
+// The suffix a name typed without one gets under each filter.
+QString SuffixOfFilter(int index) { return index == 1 ? "srec" : index == 2 ? "bin" : "hex"; }
+
+// Text files of an unknown name are told apart by their first record.
+bool LoadTextFile(const QString& path, FileKind kind, MemoryImage& image, std::int64_t* dropped) {
+  constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;  // as the readers themselves allow
+  const FileContents file = ReadWholeFile(path.toStdString(), kMaxFileBytes);
+  if (file.status != FileReadStatus::kOk) return false;
+  const std::string_view text(reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size());
+  if (kind == FileKind::kSRecord || (kind == FileKind::kUnknown && LooksLikeSRecord(text))) {
+    SRecordStats stats;
+    const bool ok = ParseSRecord(text, image, &stats);
+    *dropped = stats.droppedBytes;
+    return ok;
+  }
+  IntelHexStats stats;
+  const bool ok = ParseIntelHex(text, image, &stats);
+  *dropped = stats.droppedBytes;
+  return ok;
+}
+
+// Binary by its .bin name, S-record or Intel HEX by name or content.
+// *dropped gets the data bytes beyond the part, which are left out (and said
+// so) in every format.
 bool LoadImageFile(const QString& path, MemoryImage& image, std::int64_t* dropped) {
   *dropped = 0;
-  if (IsBinaryFile(path)) {
+  const FileKind kind = KindOfName(path);
+  if (kind == FileKind::kBinary) {
     std::uint64_t beyond = 0;
     const bool ok = LoadBinaryCut(path.toStdString(), image, &beyond) == BinaryLoadStatus::kOk;
     *dropped = static_cast<std::int64_t>(beyond);
     return ok;
   }
-  IntelHexStats stats;
-  const bool ok = LoadIntelHex(path.toStdString(), image, &stats);
-  *dropped = stats.droppedBytes;
-  return ok;
+  return LoadTextFile(path, kind, image, dropped);
 }
 
 QString DroppedLine(std::int64_t dropped) {
@@ -100,14 +132,17 @@ void TMainUnit::mnSaveHexClick() {
   QFileDialog dialog(this);
   dialog.setObjectName("SaveDlg");
   dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setNameFilters(FileFilters());
+  const QStringList filters = FileFilters();
+  dialog.setNameFilters(filters);
   dialog.setDefaultSuffix("hex");
+  connect(&dialog, &QFileDialog::filterSelected, &dialog,
+          [&](const QString& filter) { dialog.setDefaultSuffix(SuffixOfFilter(filters.indexOf(filter))); });
   dialog.setOption(QFileDialog::DontConfirmOverwrite);  // the window asks its own question
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  SaveDataFile(dialog.selectedFiles().front());
+  SaveDataFile(dialog.selectedFiles().front(), filters.indexOf(dialog.selectedNameFilter()));
 }
 
-bool TMainUnit::SaveDataFile(const QString& path) {
+bool TMainUnit::SaveDataFile(const QString& path, int filter) {
   if (QFileInfo::exists(path)) {
     QMessageBox ask(QMessageBox::Question, tr("ファイルの上書き"), tr("ファイルを上書きしてもよろしいですか？"),
                     QMessageBox::Ok | QMessageBox::Cancel, this);
@@ -115,8 +150,13 @@ bool TMainUnit::SaveDataFile(const QString& path) {
     if (ask.exec() != QMessageBox::Ok) return false;
   }
   if (opRunning_) return false;  // one started while a dialog was open reads or fills the image
-  const bool ok =
-      IsBinaryFile(path) ? SaveBinary(image_, path.toStdString()) : SaveIntelHex(image_, path.toStdString());
+  // A name of a known kind decides; else the filter chosen, else Intel HEX.
+  FileKind kind = KindOfName(path);
+  if (kind == FileKind::kUnknown) kind = filter == 1 ? FileKind::kSRecord : filter == 2 ? FileKind::kBinary : FileKind::kIntelHex;
+  const std::string name = path.toStdString();
+  const bool ok = kind == FileKind::kBinary    ? SaveBinary(image_, name)
+                  : kind == FileKind::kSRecord ? SaveSRecord(image_, name)
+                                               : SaveIntelHex(image_, name);
   // The file as it was stays intact on failure; the operator should know.
   if (!ok) LogLine(tr("ファイルの保存に失敗しました。"));
   return ok;

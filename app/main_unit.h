@@ -109,7 +109,9 @@ class TMainUnit : public QMainWindow {
   // The steps of the file commands after their dialogs: true when loaded or
   // written.
   bool LoadDataFile(const QString& path);
-  bool SaveDataFile(const QString& path);
+  // `filter`: the save dialog's filter chosen (0 HEX, 1 S-record, 2 binary),
+  // for a name whose suffix does not tell.
+  bool SaveDataFile(const QString& path, int filter = 0);
 
  signals:
   void operationFinished(int result);
@@ -245,6 +247,13 @@ class TMainUnit : public QMainWindow {
   ProductionPanel* production_ = nullptr;
   QAction* mnProduction = nullptr;
   bool socketEmptySeen_ = false;
+
+  // --- Checksum with CRC-32 and SHA-256 in the log (checksum_digests.cpp). ---
+ public slots:
+  void mnDigestsClick();
+
+ private:
+  QAction* mnDigests = nullptr;
 
   // --- The running operation's own panel: its name, progress and cancel
   // (operations.cpp, window_layout.cpp). ---

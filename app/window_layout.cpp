@@ -306,6 +306,7 @@ void TMainUnit::BuildMenus() {
   mnProduction->setCheckable(true);
   connect(mnProduction, &QAction::toggled, production_, &QWidget::setVisible);
   add(tool, &mnCheckSum, "mnCheckSum", tr("チェックサムの取得(&S)"), {});
+  add(tool, &mnDigests, "mnDigests", tr("チェックサムの取得 (CRC-32, SHA-256)(&D)"), {});
   add(tool, &mnLogClear, "mnLogClear", tr("ログの消去(&C)"), QKeySequence("Ctrl+Del"));
   add(tool, &mnClearBuffer, "mnClearBuffer", tr("バッファクリア(&B)"), {});
   add(tool, &mnHWReset, "mnHWReset", tr("ハードウェアリセット"), QKeySequence("Ctrl+Alt+R"));
@@ -334,6 +335,9 @@ void TMainUnit::BuildMenus() {
   connect(popHexEdit, &QAction::triggered, this, &TMainUnit::mnHexEditorClick);
   connect(mnSaveHex, &QAction::triggered, this, &TMainUnit::mnSaveHexClick);
   connect(mnCheckSum, &QAction::triggered, this, &TMainUnit::mnCheckSumClick);
+  connect(mnDigests, &QAction::triggered, this, &TMainUnit::mnDigestsClick);
+  // Offered whenever Checksum is.
+  connect(mnCheckSum, &QAction::changed, mnDigests, [this] { mnDigests->setEnabled(mnCheckSum->isEnabled()); });
   connect(mnClearBuffer, &QAction::triggered, this, &TMainUnit::mnClearBufferClick);
   connect(Memo, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& at) { PopupMenu->popup(Memo->viewport()->mapToGlobal(at)); });

@@ -13,6 +13,7 @@
 #include "cli/cli_os.h"
 #include "cli/part_choice.h"
 #include "cli/qmx71_production.h"
+#include "cli/qmx71_reports.h"
 #include "cli/qmx71_steps.h"
 #include "core/catalogue/catalogue.h"
 #include "core/discovery/port_discovery.h"
@@ -30,7 +31,7 @@ using namespace qmx::tool;
 constexpr const char* kExitCodes =
     "Exit codes:\n"
     "  0  success\n"
-    "  1  verify, blank check or compare mismatch\n"
+    "  1  verify, blank check, compare or diff mismatch\n"
     "  2  usage or file error\n"
     "  3  no programmer, no part, or the programmer does not take the part's family\n"
     "  4  programmer error (an operation failed or was not answered)\n"
@@ -42,47 +43,6 @@ extern "C" void OnInterrupt(int) { g_interrupted = true; }
 
 int CmdParts() {
   for (const std::string& line : qmx::cli::CatalogueLines()) std::printf("%s\n", line.c_str());
-  return kOk;
-}
-
-int CmdInfo(const Options& o) {
-  Session session;
-  Connect(o, qmx::kFamilyI2c, 0);  // every model takes I2C
-  const std::string port = o.port.empty() ? DiscoveredPort() : o.port;
-  const bool microwire = QmxMode(qmx::kFamilyMicrowire, 0, o.writeTimeMs) == 1;
-  const bool spi = QmxMode(qmx::kFamilySpi, 0, o.writeTimeMs) == 1;
-  const char* model = microwire && spi ? "QMX-71C" : microwire ? "QMX-71A" : spi ? "QMX-71B" : "unknown";
-  std::printf("port:       %s\n", port.c_str());
-  std::printf("model:      %s (families: %s)\n", model,
-              microwire && spi ? "Microwire, I2C, SPI" : microwire ? "Microwire, I2C" : spi ? "SPI, I2C" : "I2C");
-  const std::int32_t firmware = QmxFrmVer();
-  std::printf("firmware:   %s\n", firmware ? VersionText(firmware).c_str() : "no answer");
-  const std::int32_t supply = QmxVpp();
-  if (supply > 0) {
-    std::printf("supply:     %d.%02d V\n", static_cast<int>(supply / 100), static_cast<int>(supply % 100));
-  } else {
-    std::printf("supply:     no reading\n");
-  }
-  std::vector<int> families{qmx::kFamilyI2c};
-  if (microwire) families.insert(families.begin(), qmx::kFamilyMicrowire);
-  if (spi) families.push_back(qmx::kFamilySpi);
-  if (!o.part.empty()) {
-    const PartChoice part = ChoosePart(o);
-    families = {part.family};
-  }
-  for (int family : families) {
-    if (QmxMode(family, 0, o.writeTimeMs) != 1) continue;
-    if (o.clockHz > 0) QmxSetFreq(o.clockHz);
-    const std::int32_t hz = QmxGetFreq();
-    // QmxGetFreq gives 0 both for a clock of 0 and for no answer; a
-    // programmer that still answers did send the 0.
-    const std::string clock = hz > 0 ? std::to_string(hz) + " Hz" : QmxFrmVer() != 0 ? "0 Hz (not set)" : "no answer";
-    const std::int32_t check = QmxCheck();
-    std::string present = check == 0 ? "no part" : "part present";
-    if (check != 0 && family == qmx::kFamilyMicrowire) present += " (" + std::to_string(check) + " address bits)";
-    std::printf("%-10s  clock %s, %s\n", (std::string(FamilyName(family)) + ":").c_str(), clock.c_str(),
-                present.c_str());
-  }
   return kOk;
 }
 
@@ -134,7 +94,7 @@ int CmdVerify(const Options& o) {
   const Expected want = LoadExpected(o, part);
   Session session;
   ConnectForPart(o, part);
-  return Verify(o, part, want);
+  return o.json ? VerifyJson(o, part, want) : Verify(o, part, want);
 }
 
 int CmdErase(const Options& o) {
@@ -153,19 +113,6 @@ int CmdBlank(const Options& o) {
   Session session;
   ConnectForPart(o, part);
   return BlankCheck(o, part, range);
-}
-
-int CmdChecksum(const Options& o) {
-  const PartChoice part = ChoosePart(o);
-  const Range range = ChooseRange(o, part, o.length);
-  Session session;
-  ConnectForPart(o, part);
-  const Bytes data = ReadRange(o, part, range, "checksum");
-  std::uint32_t sum = 0;
-  for (std::uint8_t b : data) sum += b;
-  std::printf("%04X\n", static_cast<unsigned>(sum & 0xFFFF));
-  if (!o.quiet) std::fprintf(stderr, "sum of %s %s: %u\n", part.name.c_str(), RangeText(range).c_str(), sum);
-  return kOk;
 }
 
 }  // namespace
@@ -189,15 +136,16 @@ int main(int argc, char** argv) {
   app.add_option("--clock", o.clockHz, "bus clock in Hz")->check(CLI::PositiveNumber);
   app.add_option("--write-time", o.writeTimeMs, "longest write cycle in ms (default 50)")->check(CLI::Range(1, 255));
   app.add_option("--org", o.org, "Microwire organisation (default x16)")->check(CLI::IsMember({"x8", "x16"}));
-  app.add_option("--format", o.format, "file format (default: from the file name)")
-      ->check(CLI::IsMember({"hex", "bin"}));
+  app.add_option("--format", o.format,
+                 "file format: hex (Intel HEX), srec (S-record) or bin (default: from the file name)")
+      ->check(CLI::IsMember({"hex", "srec", "bin"}));
 
   app.add_subcommand("parts", "list the parts, their sizes and device numbers");
   auto* info = app.add_subcommand("info", "show port, model, firmware, supply, clock and whether a part answers");
   info->add_option("part", o.part, "check for this part only");
   auto* read = app.add_subcommand("read", "read a part into a file");
   read->add_option("part", o.part, "part name (qmx71 parts)")->required();
-  read->add_option("-o,--output", o.output, "file to write (.hex or .bin)")->required();
+  read->add_option("-o,--output", o.output, "file to write (.hex, .srec/.s19/.s28/.s37/.mot or .bin)")->required();
   auto* write = app.add_subcommand("write", "write a file into a part (no erase, no verify)");
   auto* verify = app.add_subcommand("verify", "compare a part with a file");
   auto* program = app.add_subcommand("program", "erase, blank check, write and verify");
@@ -206,11 +154,18 @@ int main(int argc, char** argv) {
   AddProductionOptions(program, &production);
   for (auto* sub : {write, verify, program}) {
     sub->add_option("part", o.part, "part name (qmx71 parts)")->required();
-    sub->add_option("file", o.file, "data file (.hex or .bin)")->required()->check(CLI::ExistingFile);
+    sub->add_option("file", o.file, "data file (.hex, .srec/.s19/.s28/.s37/.mot or .bin)")->required()->check(CLI::ExistingFile);
   }
   auto* erase = app.add_subcommand("erase", "fill a part with 0xFF");
   auto* blank = app.add_subcommand("blank", "check that a part is all 0xFF");
-  auto* checksum = app.add_subcommand("checksum", "16-bit sum of a part's bytes");
+  auto* checksum = app.add_subcommand("checksum", "16-bit sum (or CRC-32, SHA-256) of a part's bytes");
+  checksum->add_option("--algo", o.algo, "sum16 (default), crc32 (as zlib) or sha256")
+      ->check(CLI::IsMember({"sum16", "crc32", "sha256"}));
+  auto* diff = app.add_subcommand("diff", "every range where a part and a file, or two files, differ");
+  diff->add_option("first", o.part, "part name (qmx71 parts) or file")->required();
+  diff->add_option("file", o.file, "data file")->required()->check(CLI::ExistingFile);
+  for (auto* sub : {info, verify, checksum, diff})
+    sub->add_flag("--json", o.json, "one JSON object on standard output (see the manual page)");
   auto* dump = app.add_subcommand("dump", "hex dump of a part on standard output");
   dump->add_option("--layout", o.layout, "bytes, le (16-bit little-endian words) or be")
       ->check(CLI::IsMember({"bytes", "le", "be"}));
@@ -242,6 +197,7 @@ int main(int argc, char** argv) {
     if (name == "blank") return CmdBlank(o);
     if (name == "checksum") return CmdChecksum(o);
     if (name == "program") return CmdProgram(o, production);
+    if (name == "diff") return CmdDiff(o);
   } catch (const Failure& f) {
     std::fprintf(stderr, "qmx71: %s\n", f.message().c_str());
     return f.code();

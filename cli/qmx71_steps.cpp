@@ -14,6 +14,7 @@
 
 #include "cli/cli_os.h"
 #include "cli/part_choice.h"
+#include "cli/qmx71_files.h"
 #include "core/catalogue/catalogue.h"
 #include "core/discovery/port_discovery.h"
 #include "core/platform/serial_backend.h"
@@ -62,7 +63,7 @@ class Progress {
 }  // namespace
 
 void Say(const Options& o, const std::string& line) {
-  if (!o.quiet) std::printf("%s\n", line.c_str());
+  if (!o.quiet && !o.json) std::printf("%s\n", line.c_str());  // JSON alone on standard output
 }
 
 std::string Hex(std::int64_t v, int digits) {
@@ -152,8 +153,9 @@ std::string FormatOf(const Options& o, const std::string& path) {
   std::string ext = dot == std::string::npos ? "" : path.substr(dot + 1);
   std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
   if (ext == "hex" || ext == "ihex" || ext == "ihx") return "hex";
+  if (ext == "srec" || ext == "s19" || ext == "s28" || ext == "s37" || ext == "mot") return "srec";
   if (ext == "bin" || ext == "rom" || ext == "eep") return "bin";
-  throw Failure(kUsage, "cannot tell the format of " + path + " from its name: use --format hex|bin");
+  throw Failure(kUsage, "cannot tell the format of " + path + " from its name: use --format hex|srec|bin");
 }
 
 Expected LoadExpected(const Options& o, const PartChoice& part) {
@@ -178,22 +180,10 @@ Expected LoadExpected(const Options& o, const PartChoice& part) {
   }
   qmx::MemoryImage image;
   image.SetSize(part.size);
-  qmx::IntelHexStats stats;
-  const bool ok = qmx::LoadIntelHex(o.file, image, &stats);
-  if (stats.lineTooLong) throw Failure(kUsage, o.file + ": a line is longer than 255 characters");
-  if (stats.checksumError) throw Failure(kUsage, o.file + ": a record is damaged (bad checksum or digits)");
-  if (!ok) throw Failure(kUsage, "cannot read " + o.file);
+  const TextLoad stats = LoadTextImage(o.file, format, image);
   if (stats.droppedBytes > 0)
     throw Failure(kUsage, o.file + " holds data up to " + Hex(stats.highestAddress, 4) + ", beyond " + part.name +
                               " (" + std::to_string(part.size) + " bytes)");
-  // Without a single data record the whole part would be written as 0xFF: an
-  // empty file, a file in another format, or text that only looks like HEX.
-  if (stats.dataBytes == 0) throw Failure(kUsage, o.file + " holds no Intel HEX data records");
-  if (!stats.endRecord)
-    std::fprintf(stderr, "qmx71: warning: %s has no end record; it may be cut short\n", o.file.c_str());
-  if (stats.ignoredLines > 0)
-    std::fprintf(stderr, "qmx71: warning: %s: %lld line(s) that are not records were ignored\n", o.file.c_str(),
-                 static_cast<long long>(stats.ignoredLines));
   const Range range = ChooseRange(o, part, o.length);
   if (range.length == 0) throw Failure(kUsage, "nothing to write: the range is empty");
   return {range, Bytes(image.Data() + range.start, image.Data() + range.start + range.length)};
@@ -277,14 +267,7 @@ int BlankCheck(const Options& o, const PartChoice& part, const Range& range, Dif
 }
 
 void SaveFile(const Options& o, const Range& range, const Bytes& data) {
-  const std::string format = FormatOf(o, o.output);
-  bool ok = false;
-  if (format == "bin") {
-    ok = qmx::WriteFileReplacing(o.output, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
-  } else {
-    ok = qmx::WriteFileReplacing(o.output, qmx::FormatIntelHexRange(data.data(), range.start, range.length));
-  }
-  if (!ok) throw Failure(kUsage, "cannot write " + o.output + " (an existing file was left as it was)");
+  SaveRange(o.output, FormatOf(o, o.output), range, data);
 }
 
 std::string RangeText(const Range& r) {

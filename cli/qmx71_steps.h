@@ -34,7 +34,7 @@ struct Options {
   std::string part;
   std::string file;
   std::string output;
-  std::string format;  // hex | bin | "" (from the extension)
+  std::string format;  // hex | srec | bin | "" (from the extension)
   std::string org;     // x8 | x16 | ""
   std::string layout = "bytes";
   std::int64_t start = 0;
@@ -44,6 +44,8 @@ struct Options {
   int writeTimeMs = 50;
   bool noErase = false;
   bool noPipeline = false;
+  bool json = false;           // info, verify, checksum, diff: one JSON object on standard output
+  std::string algo = "sum16";  // checksum: sum16 | crc32 | sha256
 };
 
 class Failure {
@@ -68,7 +70,7 @@ class Session {
 };
 
 // What a file says the range should hold. Binary files are placed at --start;
-// HEX files carry their own addresses.
+// HEX and S-record files carry their own addresses.
 struct Expected {
   Range range;
   Bytes bytes;  // range.length bytes

@@ -509,8 +509,16 @@
         <translation>Intel HEX files (*.hex)</translation>
     </message>
     <message>
+        <source>Sレコードファイル(*.srec *.s19 *.s28 *.s37 *.mot)</source>
+        <translation>S-record files (*.srec *.s19 *.s28 *.s37 *.mot)</translation>
+    </message>
+    <message>
         <source>バイナリファイル(*.bin)</source>
         <translation>Binary files (*.bin)</translation>
+    </message>
+    <message>
+        <source>チェックサムの取得 (CRC-32, SHA-256)(&amp;D)</source>
+        <translation>Get checksum with CRC-32 and SHA-256 (&amp;D)</translation>
     </message>
     <message>
         <source>ファイルのデータがデバイスの容量を超えています（%1 バイトを無視しました）。</source>

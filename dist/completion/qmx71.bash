@@ -27,9 +27,9 @@ _qmx71() {
     prev=${COMP_WORDS[COMP_CWORD - 2]}
   fi
 
-  local subcommands="parts info read write verify program erase blank checksum dump"
+  local subcommands="parts info read write verify program erase blank checksum dump diff"
   local options="-h --help --port -q --quiet --start --length --page-size --no-pipeline --clock --write-time --org --format"
-  local takes_value=" --port --start --length --page-size --clock --write-time --org --format -o --output --layout --serial-at --serial-state --serial-start --serial-step --serial-format --log --log-format "
+  local takes_value=" --port --start --length --page-size --clock --write-time --org --format -o --output --layout --algo --serial-at --serial-state --serial-start --serial-step --serial-format --log --log-format "
 
   # The subcommand and how many of its positional arguments are given.
   local i word sub= given=0 skip=0
@@ -48,7 +48,8 @@ _qmx71() {
 
   case $prev in
     --org) COMPREPLY=($(compgen -W "x8 x16" -- "$cur")); return ;;
-    --format) COMPREPLY=($(compgen -W "hex bin" -- "$cur")); return ;;
+    --format) COMPREPLY=($(compgen -W "hex srec bin" -- "$cur")); return ;;
+    --algo) COMPREPLY=($(compgen -W "sum16 crc32 sha256" -- "$cur")); return ;;
     --layout) COMPREPLY=($(compgen -W "bytes le be" -- "$cur")); return ;;
     --log-format) COMPREPLY=($(compgen -W "csv jsonl" -- "$cur")); return ;;
     --serial-format) COMPREPLY=($(compgen -W "be16 be32 le16 le32 bcd bcd: ascii:" -- "$cur")); return ;;
@@ -67,6 +68,8 @@ _qmx71() {
     read) options+=" -o --output" ;;
     program) options+=" --no-erase --serial-at --serial-state --serial-start --serial-step --serial-format --log --log-format" ;;
     dump) options+=" --layout" ;;
+    checksum) options+=" --algo --json" ;;
+    info | verify | diff) options+=" --json" ;;
   esac
   if [[ $cur == -* ]]; then
     COMPREPLY=($(compgen -W "$options" -- "$cur"))
@@ -76,6 +79,15 @@ _qmx71() {
   case $sub in
     "") COMPREPLY=($(compgen -W "$subcommands" -- "$cur")); return ;;
     parts) ;;
+    diff)
+      # A part or a file, then a file.
+      if ((given == 0)); then
+        _qmx71_files "$cur"
+        COMPREPLY+=($(compgen -W "$(_qmx71_part_names "${COMP_WORDS[0]}")" -- "${cur^^}"))
+        return
+      fi
+      if ((given == 1)); then _qmx71_files "$cur"; return; fi
+      ;;
     info | read | write | verify | program | erase | blank | checksum | dump)
       if ((given == 0)); then
         # Names are upper case and taken in any case.

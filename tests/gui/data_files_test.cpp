@@ -1,8 +1,11 @@
 // The window's data files, hex editor and log against the simulated
-// programmer: loads in either format and what they refuse or leave out,
-// saves that ask first, an editor that a switch press cannot race, and a log
+// programmer: loads in each format and what they refuse or leave out,
+// saves that ask first and follow the name or the filter, the checksum with
+// digests, an editor that a switch press cannot race, and a log
 // that follows its end.
 #include <QAction>
+#include <QCryptographicHash>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -10,6 +13,8 @@
 #include <numeric>
 
 #include "app/hex_edit.h"
+#include "image/digests.h"
+#include "image/srecord.h"
 #include "app/translations.h"
 #include "tests/gui/operator_fixture.h"
 
@@ -114,6 +119,82 @@ class DataFilesTest : public OperatorFixture {
     w_->mnLogClearClick();
     QVERIFY(!w_->SaveDataFile(dir_->filePath("no/such/folder/x.hex")));
     QCOMPARE(w_->LogLines().back(), QString("ファイルの保存に失敗しました。"));
+  }
+
+  // S-records by name or, under another name, by content; saved by name or
+  // by the filter chosen, Intel HEX staying the first filter and the default.
+  void sRecordFilesLoadAndSave() {
+    Connect("QMX-71C", "24C04", 1, 3);
+    const auto data = Pattern(512, 7);
+    const QByteArray srec = QByteArray::fromStdString(qmx::FormatSRecordRange(data.data(), 0, 512));
+    for (const char* name : {"in.s19", "in.mot", "in.txt"}) {
+      const QString path = dir_->filePath(name);
+      WriteFile(path, srec);
+      w_->mnClearBufferClick();
+      QVERIFY2(w_->LoadDataFile(path), name);
+      QVERIFY2(std::equal(data.begin(), data.end(), w_->Image().Data()), name);
+    }
+    QByteArray damaged = srec;
+    damaged[20] = damaged[20] == '0' ? '1' : '0';
+    WriteFile(dir_->filePath("bad.srec"), damaged);
+    QVERIFY(!w_->LoadDataFile(dir_->filePath("bad.srec")));
+    QCOMPARE(w_->Image().Data()[0], std::uint8_t{0xFF});
+
+    QVERIFY(w_->LoadDataFile(dir_->filePath("in.s19")));
+    QVERIFY(w_->SaveDataFile(dir_->filePath("out.mot")));
+    QCOMPARE(ReadFile(dir_->filePath("out.mot")), srec);
+    QVERIFY(w_->SaveDataFile(dir_->filePath("out.dat"), 1));
+    QCOMPARE(ReadFile(dir_->filePath("out.dat")), srec);
+    QVERIFY(w_->SaveDataFile(dir_->filePath("out.hex"), 1));  // the name wins over the filter
+    QCOMPARE(ReadFile(dir_->filePath("out.hex")), QByteArray::fromStdString(qmx::FormatIntelHex(data.data(), 512)));
+
+    // Through the dialog: a name typed without a suffix takes the chosen filter's.
+    QStringList filters;
+    QTimer::singleShot(100, [&] {
+      auto* dialog = w_->findChild<QFileDialog*>("SaveDlg");
+      if (dialog == nullptr) return;
+      filters = dialog->nameFilters();
+      // As the operator picks it: the list's own signals, which selectNameFilter does not send.
+      auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
+      if (types == nullptr) return dialog->reject();
+      types->setCurrentIndex(1);
+      emit types->activated(1);
+      emit types->textActivated(types->itemText(1));
+      dialog->setDirectory(dir_->path());
+      dialog->findChild<QLineEdit*>("fileNameEdit")->setText("typed");
+      static_cast<QDialog*>(dialog)->accept();  // public there, and still the file dialog's own
+    });
+    w_->mnSaveHexClick();
+    QCOMPARE(filters.value(0), QString("インテルHEXファイル(*.hex)"));
+    QCOMPARE(filters.size(), 3);
+    QCOMPARE(ReadFile(dir_->filePath("typed.srec")), srec);
+  }
+
+  // The digests of the part, not of the buffer, which stays as it was.
+  void checksumWithDigestsReadsThePart() {
+    Connect("QMX-71C", "24C16", 1, 5);
+    const auto part = Pattern(2048, 8);
+    QVERIFY(sim_->SetPartContents(part));
+    auto* digests = w_->findChild<QAction*>("mnDigests");
+    QVERIFY(digests != nullptr && digests->isEnabled());
+    w_->mnLogClearClick();
+    digests->trigger();
+    QVERIFY(WaitDone());
+    const QByteArray bytes(reinterpret_cast<const char*>(part.data()), 2048);
+    QCOMPARE(w_->LogLines(),
+             (QStringList{QString::asprintf("checksum=%04X", std::accumulate(part.begin(), part.end(), 0u) & 0xFFFF),
+                          QString::asprintf("CRC-32=%08X", qmx::Crc32(part.data(), part.size())),
+                          "SHA-256=" + QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()}));
+    QCOMPARE(w_->Image().Data()[0], std::uint8_t{0xFF});
+    // A failed read says so, as Checksum does, and logs no digest.
+    sim_->RemovePart();
+    w_->mnLogClearClick();
+    digests->trigger();
+    QVERIFY(WaitDone());
+    QVERIFY(!w_->LogLines().join('\n').contains("SHA-256"));
+    QVERIFY(!w_->LogLines().isEmpty());
+    w_->DisconnectDevice();
+    QVERIFY(!digests->isEnabled());
   }
 
   void hexEditorOnlyWhileConnectedAndInTheDataMode() {

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -57,6 +60,33 @@ inline std::string ReadFileText(const std::string& path) {
 
 inline void WriteFileText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
+}
+
+// --- Other tools on PATH, for files from and for them ---
+
+inline std::string FindOnPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+  for (std::size_t at = 0; at <= dirs.size();) {
+    std::size_t end = dirs.find(':', at);
+    if (end == std::string::npos) end = dirs.size();
+    const std::string candidate = (end > at ? dirs.substr(at, end - at) : ".") + "/" + name;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    at = end + 1;
+  }
+  return {};
+}
+
+inline std::string Quoted(const std::string& s) {
+  std::string out = "'";
+  for (const char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// The command's exit code, or -1 when it did not exit normally.
+inline int RunCommand(const std::string& command) {
+  const int status = std::system(command.c_str());
+  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 using qmx::testdata::RandomBytes;

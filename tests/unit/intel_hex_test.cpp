@@ -321,30 +321,9 @@ TEST(IntelHexFile, SaveThenLoad) {
 
 // --- Files from and for other tools ---
 
-std::string FindOnPath(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-  for (std::size_t at = 0; at <= dirs.size();) {
-    std::size_t end = dirs.find(':', at);
-    if (end == std::string::npos) end = dirs.size();
-    const std::string candidate = (end > at ? dirs.substr(at, end - at) : ".") + "/" + name;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-    at = end + 1;
-  }
-  return {};
-}
-
-std::string Quoted(const std::string& s) {
-  std::string out = "'";
-  for (const char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-// The command's exit code, or -1 when it did not exit normally.
-int RunCommand(const std::string& command) {
-  const int status = std::system(command.c_str());
-  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using test::FindOnPath;
+using test::Quoted;
+using test::RunCommand;
 
 class IntelHexInterop : public ::testing::Test {
  protected:
