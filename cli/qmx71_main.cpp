@@ -29,7 +29,8 @@ using namespace qmx::tool;
 constexpr const char* kExitCodes =
     "Exit codes:\n"
     "  0  success\n"
-    "  1  verify, blank check or compare mismatch\n"
+    "  1  verify, blank check or compare mismatch; reads that disagree (--repeat);\n"
+    "     a part that failed in program --loop\n"
     "  2  usage or file error\n"
     "  3  no programmer, no part, or the programmer does not take the part's family\n"
     "  4  programmer error (an operation failed or was not answered)\n"
@@ -48,9 +49,9 @@ int CmdInfo(const Options& o) {
   Session session;
   Connect(o, qmx::kFamilyI2c, 0);  // every model takes I2C
   const std::string port = o.port.empty() ? DiscoveredPort() : o.port;
+  const char* model = ModelName(o);
   const bool microwire = QmxMode(qmx::kFamilyMicrowire, 0, o.writeTimeMs) == 1;
   const bool spi = QmxMode(qmx::kFamilySpi, 0, o.writeTimeMs) == 1;
-  const char* model = microwire && spi ? "QMX-71C" : microwire ? "QMX-71A" : spi ? "QMX-71B" : "unknown";
   std::printf("port:       %s\n", port.c_str());
   std::printf("model:      %s (families: %s)\n", model,
               microwire && spi ? "Microwire, I2C, SPI" : microwire ? "Microwire, I2C" : spi ? "SPI, I2C" : "I2C");
@@ -91,7 +92,7 @@ int CmdRead(const Options& o) {
   FormatOf(o, o.output);  // a bad name fails before the part is read
   Session session;
   ConnectForPart(o, part);
-  const Bytes data = ReadRange(o, part, range);
+  const Bytes data = ReadStable(o, part, range, "read");
   SaveFile(o, range, data);
   Say(o, "read " + part.name + " " + RangeText(range) + " into " + o.output);
   return kOk;
@@ -170,18 +171,10 @@ int CmdChecksum(const Options& o) {
 int CmdProgram(const Options& o) {
   const PartChoice part = ChoosePart(o);
   const Expected want = LoadExpected(o, part);
+  if (o.loop) return ProgramLoop(o, part, want);
   Session session;
   ConnectForPart(o, part);
-  if (!o.noErase) {
-    EraseRange(o, part, want.range);
-    Say(o, "erase: done");
-    if (int r = BlankCheck(o, part, want.range); r != kOk) return r;
-  }
-  WriteRange(o, part, want.range, want.bytes);
-  Say(o, "write: " + std::to_string(want.range.length) + " bytes written");
-  const int result = Verify(o, part, want);
-  if (result == kOk) Say(o, "programmed " + part.name + " " + RangeText(want.range) + " from " + o.file);
-  return result;
+  return ProgramPart(o, part, want);
 }
 
 }  // namespace
@@ -209,6 +202,7 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"hex", "bin"}));
 
   app.add_subcommand("parts", "list the parts, their sizes and device numbers");
+  app.add_subcommand("ports", "list every attached programmer: port, model and firmware (busy: in use)");
   auto* info = app.add_subcommand("info", "show port, model, firmware, supply, clock and whether a part answers");
   info->add_option("part", o.part, "check for this part only");
   auto* read = app.add_subcommand("read", "read a part into a file");
@@ -218,6 +212,14 @@ int main(int argc, char** argv) {
   auto* verify = app.add_subcommand("verify", "compare a part with a file");
   auto* program = app.add_subcommand("program", "erase, blank check, write and verify");
   program->add_flag("--no-erase", o.noErase, "skip the erase and the blank check");
+  program->add_flag("--loop", o.loop,
+                    "part after part: wait for a part, program it, wait for its removal; Ctrl-C ends "
+                    "(exit 0 all passed, 1 some failed)");
+  for (auto* sub : {read, verify}) {
+    sub->add_option("--repeat", o.repeat,
+                    "read N times (2-100) and list every address that changed between reads (a loose contact)")
+        ->check(CLI::Range(2, 100));
+  }
   for (auto* sub : {write, verify, program}) {
     sub->add_option("part", o.part, "part name (qmx71 parts)")->required();
     sub->add_option("file", o.file, "data file (.hex or .bin)")->required()->check(CLI::ExistingFile);
@@ -247,6 +249,7 @@ int main(int argc, char** argv) {
   const std::string name = app.get_subcommands().front()->get_name();
   try {
     if (name == "parts") return CmdParts();
+    if (name == "ports") return CmdPorts(o);
     if (name == "info") return CmdInfo(o);
     if (name == "read") return CmdRead(o);
     if (name == "dump") return CmdDump(o);

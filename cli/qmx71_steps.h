@@ -44,6 +44,8 @@ struct Options {
   int writeTimeMs = 50;
   bool noErase = false;
   bool noPipeline = false;
+  int repeat = 0;     // read and verify: reads compared for a loose contact (2..100; 0 one read)
+  bool loop = false;  // program: part after part until interrupted
 };
 
 class Failure {
@@ -88,9 +90,20 @@ Expected LoadExpected(const Options& o, const PartChoice& part);
 Bytes ReadRange(const Options& o, const PartChoice& part, const Range& range, const char* label = "read");
 void WriteRange(const Options& o, const PartChoice& part, const Range& range, const Bytes& data);
 void EraseRange(const Options& o, const PartChoice& part, const Range& range);
+// Reads the range --repeat times (once without it); an address that read
+// differently is listed on standard error and ends in kMismatch.
+Bytes ReadStable(const Options& o, const PartChoice& part, const Range& range, const char* label);
 int Verify(const Options& o, const PartChoice& part, const Expected& want);
 int BlankCheck(const Options& o, const PartChoice& part, const Range& range);
 void SaveFile(const Options& o, const Range& range, const Bytes& data);
 std::string RangeText(const Range& r);
+// Erase (unless --no-erase), blank check, write and verify on the connected part.
+int ProgramPart(const Options& o, const PartChoice& part, const Expected& want);
+// program --loop: waits for each part, programs it, waits for its removal.
+int ProgramLoop(const Options& o, const PartChoice& part, const Expected& want);
+// qmx71 ports: every attached programmer with its model and firmware.
+int CmdPorts(const Options& o);
+// The model a connected programmer takes to be, from the families it accepts.
+const char* ModelName(const Options& o);
 
 }  // namespace qmx::tool
