@@ -29,8 +29,8 @@ using namespace qmx::tool;
 constexpr const char* kExitCodes =
     "Exit codes:\n"
     "  0  success\n"
-    "  1  verify, blank check or compare mismatch; reads that disagree (--repeat);\n"
-    "     a part that failed in program --loop\n"
+    "  1  verify, blank check or compare mismatch; repeated reads that disagree;\n"
+    "     a part that failed in a program loop\n"
     "  2  usage or file error\n"
     "  3  no programmer, no part, or the programmer does not take the part's family\n"
     "  4  programmer error (an operation failed or was not answered)\n"

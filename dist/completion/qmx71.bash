@@ -27,9 +27,9 @@ _qmx71() {
     prev=${COMP_WORDS[COMP_CWORD - 2]}
   fi
 
-  local subcommands="parts info read write verify program erase blank checksum dump"
+  local subcommands="parts ports info read write verify program erase blank checksum dump"
   local options="-h --help --port -q --quiet --start --length --page-size --no-pipeline --clock --write-time --org --format"
-  local takes_value=" --port --start --length --page-size --clock --write-time --org --format -o --output --layout "
+  local takes_value=" --port --start --length --page-size --clock --write-time --org --format -o --output --layout --repeat "
 
   # The subcommand and how many of its positional arguments are given.
   local i word sub= given=0 skip=0
@@ -57,12 +57,13 @@ _qmx71() {
       return
       ;;
     --page-size) COMPREPLY=($(compgen -W "auto" -- "$cur")); return ;;
-    --start | --length | --clock | --write-time) COMPREPLY=(); return ;;
+    --start | --length | --clock | --write-time | --repeat) COMPREPLY=(); return ;;
   esac
 
   case $sub in
-    read) options+=" -o --output" ;;
-    program) options+=" --no-erase" ;;
+    read) options+=" -o --output --repeat" ;;
+    verify) options+=" --repeat" ;;
+    program) options+=" --no-erase --loop" ;;
     dump) options+=" --layout" ;;
   esac
   if [[ $cur == -* ]]; then
@@ -72,7 +73,7 @@ _qmx71() {
 
   case $sub in
     "") COMPREPLY=($(compgen -W "$subcommands" -- "$cur")); return ;;
-    parts) ;;
+    parts | ports) ;;
     info | read | write | verify | program | erase | blank | checksum | dump)
       if ((given == 0)); then
         # Names are upper case and taken in any case.
