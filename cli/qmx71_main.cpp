@@ -49,9 +49,9 @@ int CmdInfo(const Options& o) {
   Session session;
   Connect(o, qmx::kFamilyI2c, 0);  // every model takes I2C
   const std::string port = o.port.empty() ? DiscoveredPort() : o.port;
-  const char* model = ModelName(o);
   const bool microwire = QmxMode(qmx::kFamilyMicrowire, 0, o.writeTimeMs) == 1;
   const bool spi = QmxMode(qmx::kFamilySpi, 0, o.writeTimeMs) == 1;
+  const char* model = ModelName(microwire, spi);
   std::printf("port:       %s\n", port.c_str());
   std::printf("model:      %s (families: %s)\n", model,
               microwire && spi ? "Microwire, I2C, SPI" : microwire ? "Microwire, I2C" : spi ? "SPI, I2C" : "I2C");

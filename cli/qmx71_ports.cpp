@@ -38,7 +38,8 @@ std::string Describe(const Options& o, const std::string& port) {
     if (qmx::PortAccessDenied(port)) return "permission denied";
     return "no answer";
   }
-  const char* model = ModelName(o);
+  const char* model = ModelName(QmxMode(qmx::kFamilyMicrowire, 0, o.writeTimeMs) == 1,
+                                QmxMode(qmx::kFamilySpi, 0, o.writeTimeMs) == 1);
   const std::int32_t firmware = QmxFrmVer();
   QmxClose();
   return std::string(model) + "  firmware " + (firmware ? VersionText(firmware) : "no answer");
@@ -46,9 +47,7 @@ std::string Describe(const Options& o, const std::string& port) {
 
 }  // namespace
 
-const char* ModelName(const Options& o) {
-  const bool microwire = QmxMode(qmx::kFamilyMicrowire, 0, o.writeTimeMs) == 1;
-  const bool spi = QmxMode(qmx::kFamilySpi, 0, o.writeTimeMs) == 1;
+const char* ModelName(bool microwire, bool spi) {
   return microwire && spi ? "QMX-71C" : microwire ? "QMX-71A" : spi ? "QMX-71B" : "unknown";
 }
 

@@ -103,7 +103,7 @@ int ProgramPart(const Options& o, const PartChoice& part, const Expected& want);
 int ProgramLoop(const Options& o, const PartChoice& part, const Expected& want);
 // qmx71 ports: every attached programmer with its model and firmware.
 int CmdPorts(const Options& o);
-// The model a connected programmer takes to be, from the families it accepts.
-const char* ModelName(const Options& o);
+// The model a programmer is, from the families it accepts besides I2C.
+const char* ModelName(bool microwire, bool spi);
 
 }  // namespace qmx::tool
