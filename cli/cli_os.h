@@ -13,6 +13,9 @@ void SetLibraryVariable(const char* name, const std::string& value);
 void CatchInterrupts(void (*handler)(int));
 // True when standard error is an interactive terminal (progress is drawn there).
 bool StderrIsTerminal();
+// True when another process holds the port (it opens for us, or not, only
+// because we may bypass its exclusive mode).
+bool PortInUse(const std::string& port);
 // What to tell a user whose port exists but refuses to open.
 const char* AccessDeniedAdvice();
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "cli/cli_os.h"
+#include "core/platform/serial_backend.h"
 
 namespace qmx::cli {
 
@@ -34,6 +35,9 @@ void CatchInterrupts(void (*handler)(int)) {
 }
 
 bool StderrIsTerminal() { return ::_isatty(::_fileno(stderr)) != 0; }
+
+// A port another program holds refuses a second open as if access were denied.
+bool PortInUse(const std::string& port) { return qmx::PortAccessDenied(port); }
 
 const char* AccessDeniedAdvice() { return "close the program that holds the port"; }
 

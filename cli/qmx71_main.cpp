@@ -31,7 +31,8 @@ using namespace qmx::tool;
 constexpr const char* kExitCodes =
     "Exit codes:\n"
     "  0  success\n"
-    "  1  verify, blank check, compare or diff mismatch\n"
+    "  1  verify, blank check, compare or diff mismatch; repeated reads that disagree;\n"
+    "     a part that failed in a program loop\n"
     "  2  usage or file error\n"
     "  3  no programmer, no part, or the programmer does not take the part's family\n"
     "  4  programmer error (an operation failed or was not answered)\n"
@@ -52,7 +53,7 @@ int CmdRead(const Options& o) {
   FormatOf(o, o.output);  // a bad name fails before the part is read
   Session session;
   ConnectForPart(o, part);
-  const Bytes data = ReadRange(o, part, range);
+  const Bytes data = ReadStable(o, part, range, "read");
   SaveFile(o, range, data);
   Say(o, "read " + part.name + " " + RangeText(range) + " into " + o.output);
   return kOk;
@@ -141,6 +142,7 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"hex", "srec", "bin"}));
 
   app.add_subcommand("parts", "list the parts, their sizes and device numbers");
+  app.add_subcommand("ports", "list every attached programmer: port, model and firmware (busy: in use)");
   auto* info = app.add_subcommand("info", "show port, model, firmware, supply, clock and whether a part answers");
   info->add_option("part", o.part, "check for this part only");
   auto* read = app.add_subcommand("read", "read a part into a file");
@@ -152,6 +154,14 @@ int main(int argc, char** argv) {
   program->add_flag("--no-erase", o.noErase, "skip the erase and the blank check");
   ProductionOptions production;
   AddProductionOptions(program, &production);
+  program->add_flag("--loop", o.loop,
+                    "part after part: wait for a part, program it, wait for its removal; Ctrl-C ends "
+                    "(exit 0 all passed, 1 some failed)");
+  for (auto* sub : {read, verify}) {
+    sub->add_option("--repeat", o.repeat,
+                    "read N times (2-100) and list every address that changed between reads (a loose contact)")
+        ->check(CLI::Range(2, 100));
+  }
   for (auto* sub : {write, verify, program}) {
     sub->add_option("part", o.part, "part name (qmx71 parts)")->required();
     sub->add_option("file", o.file, "data file (.hex, .srec/.s19/.s28/.s37/.mot or .bin)")->required()->check(CLI::ExistingFile);
@@ -188,6 +198,7 @@ int main(int argc, char** argv) {
   const std::string name = app.get_subcommands().front()->get_name();
   try {
     if (name == "parts") return CmdParts();
+    if (name == "ports") return CmdPorts(o);
     if (name == "info") return CmdInfo(o);
     if (name == "read") return CmdRead(o);
     if (name == "dump") return CmdDump(o);

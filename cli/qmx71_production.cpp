@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 #include "core/catalogue/catalogue.h"
@@ -96,7 +97,7 @@ std::string ProbeModel(const Options& o, const PartChoice& part) {
   Connect(o, part.family, part.variant);
   const bool microwire = QmxMode(qmx::kFamilyMicrowire, 0, o.writeTimeMs) == 1;
   const bool spi = QmxMode(qmx::kFamilySpi, 0, o.writeTimeMs) == 1;
-  return microwire && spi ? "QMX-71C" : microwire ? "QMX-71A" : spi ? "QMX-71B" : "unknown";
+  return ModelName(microwire, spi);
 }
 
 // A comparison that failed: the run's result, with the address it failed at.
@@ -106,6 +107,9 @@ int Compared(int result, const Difference& difference, Run& run) {
   run.record.detail = std::to_string(difference.count) + " byte(s) differ";
   return result;
 }
+
+int PartSteps(const Options& o, const ProductionOptions& p, const PartChoice& part, const Expected& want,
+              SerialState* state, Run& run);
 
 int ProgramSteps(const Options& o, const ProductionOptions& p, bool logging, Run& run) {
   const PartChoice part = ChoosePart(o);
@@ -118,6 +122,12 @@ int ProgramSteps(const Options& o, const ProductionOptions& p, bool logging, Run
   run.record.port = o.port.empty() ? DiscoveredPort() : o.port;
   if (logging) run.record.model = ProbeModel(o, part);
   ConnectForPart(o, part);
+  return PartSteps(o, p, part, want, state.get(), run);
+}
+
+// Loaded and connected, the serial number (if any) in the data.
+int PartSteps(const Options& o, const ProductionOptions& p, const PartChoice& part, const Expected& want,
+              SerialState* state, Run& run) {
   Difference difference;
   if (!o.noErase) {
     run.step = "erase";
@@ -180,8 +190,51 @@ void AddProductionOptions(CLI::App* program, ProductionOptions* p) {
       ->needs(log);
 }
 
-int CmdProgram(const Options& o, const ProductionOptions& p) {
+namespace {
+
+// One run, one part: its log line on every way out.
+int LoggedRun(RunLog* log, Run& run, const std::function<int(Run&)>& steps) {
   const auto began = std::chrono::steady_clock::now();
+  int result = kOk;
+  try {
+    result = steps(run);
+  } catch (const Failure& f) {
+    run.record.detail = f.message();
+    Logged(log, run, f.code(), began);
+    throw;
+  }
+  return Logged(log, run, result, began);
+}
+
+// program --loop: connected once; each part its own serial number and log line.
+int LoopedProgram(const Options& o, const ProductionOptions& p, RunLog* log, const Run& first) {
+  const PartChoice part = ChoosePart(o);
+  const Expected want = LoadExpected(o, part);
+  Session session;
+  Run base = first;
+  base.record.part = part.name;
+  base.record.port = o.port.empty() ? DiscoveredPort() : o.port;
+  if (log) base.record.model = ProbeModel(o, part);
+  Connect(o, part.family, part.variant);
+  if (o.clockHz > 0 && QmxSetFreq(o.clockHz) != 1)
+    throw Failure(kProgrammerError, "the programmer refused the clock setting");
+  return ProgramLoop(o, [&] {
+    Run run = base;
+    run.record.time = std::chrono::system_clock::now();
+    const int result = LoggedRun(log, run, [&](Run& r) {
+      Expected mine = want;
+      const auto state = p.serialState.empty() ? nullptr : ApplySerial(o, p, part, mine, r);
+      return PartSteps(o, p, part, mine, state.get(), r);
+    });
+    // A log that can no longer be written ends the loop, as a state file that cannot be does.
+    if (result == kUsage) throw Failure(kUsage, "the run log could not be written: the loop stops");
+    return result;
+  });
+}
+
+}  // namespace
+
+int CmdProgram(const Options& o, const ProductionOptions& p) {
   std::unique_ptr<RunLog> log;
   if (!p.log.empty()) {
     std::string error;
@@ -193,15 +246,8 @@ int CmdProgram(const Options& o, const ProductionOptions& p) {
   run.record.part = o.part;
   run.record.file = o.file;
   if (log) run.record.fileCrc32 = FileCrc(o.file);
-  int result = kOk;
-  try {
-    result = ProgramSteps(o, p, log != nullptr, run);
-  } catch (const Failure& f) {
-    run.record.detail = f.message();
-    Logged(log.get(), run, f.code(), began);
-    throw;
-  }
-  return Logged(log.get(), run, result, began);
+  if (o.loop) return LoopedProgram(o, p, log.get(), run);
+  return LoggedRun(log.get(), run, [&](Run& r) { return ProgramSteps(o, p, log != nullptr, r); });
 }
 
 }  // namespace qmx::tool

@@ -187,7 +187,7 @@ int CmdInfo(const Options& o) {
   const std::string port = o.port.empty() ? DiscoveredPort() : o.port;
   const bool microwire = QmxMode(qmx::kFamilyMicrowire, 0, o.writeTimeMs) == 1;
   const bool spi = QmxMode(qmx::kFamilySpi, 0, o.writeTimeMs) == 1;
-  const char* model = microwire && spi ? "QMX-71C" : microwire ? "QMX-71A" : spi ? "QMX-71B" : "unknown";
+  const char* model = ModelName(microwire, spi);
   std::vector<int> families{qmx::kFamilyI2c};
   if (microwire) families.insert(families.begin(), qmx::kFamilyMicrowire);
   if (spi) families.push_back(qmx::kFamilySpi);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,8 @@ struct Options {
   bool noPipeline = false;
   bool json = false;           // info, verify, checksum, diff: one JSON object on standard output
   std::string algo = "sum16";  // checksum: sum16 | crc32 | sha256
+  int repeat = 0;     // read and verify: reads compared for a loose contact (2..100; 0 one read)
+  bool loop = false;  // program: part after part until interrupted
 };
 
 class Failure {
@@ -96,9 +99,19 @@ Expected LoadExpected(const Options& o, const PartChoice& part);
 Bytes ReadRange(const Options& o, const PartChoice& part, const Range& range, const char* label = "read");
 void WriteRange(const Options& o, const PartChoice& part, const Range& range, const Bytes& data);
 void EraseRange(const Options& o, const PartChoice& part, const Range& range);
+// Reads the range --repeat times (once without it); an address that read
+// differently is listed on standard error and ends in kMismatch.
+Bytes ReadStable(const Options& o, const PartChoice& part, const Range& range, const char* label);
 int Verify(const Options& o, const PartChoice& part, const Expected& want, Difference* difference = nullptr);
 int BlankCheck(const Options& o, const PartChoice& part, const Range& range, Difference* difference = nullptr);
 void SaveFile(const Options& o, const Range& range, const Bytes& data);
 std::string RangeText(const Range& r);
+// program --loop on the connected programmer: waits for each part, runs
+// `programPart` on it, waits for its removal, until Ctrl-C.
+int ProgramLoop(const Options& o, const std::function<int()>& programPart);
+// qmx71 ports: every attached programmer with its model and firmware.
+int CmdPorts(const Options& o);
+// The model a programmer is, from the families it accepts besides I2C.
+const char* ModelName(bool microwire, bool spi);
 
 }  // namespace qmx::tool

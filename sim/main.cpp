@@ -39,7 +39,7 @@ void PrintUsage(std::FILE* to) {
       "usage: qmx71-sim [--model TEXT] [--vcc-reading R] [--firmware MAJOR.MINOR]\n"
       "                 [--link PATH] [--timing instant|real] [--latency-us N] [--log]\n"
       "                 [--part NAME [--load FILE] [--save FILE]] [--write-cycle-us N]\n"
-      "                 [--external-supply]\n"
+      "                 [--external-supply] [--flaky-contact RATE]\n"
       "  --model TEXT           name answered to GET_NAME (default QMX-71A)\n"
       "  --vcc-reading R        supply reading 1..255 (default 79, shown as 3.30 V)\n"
       "  --firmware MAJOR.MINOR version bytes in hex, shown as typed (default 1.00)\n"
@@ -54,6 +54,8 @@ void PrintUsage(std::FILE* to) {
       "  --write-cycle-us N     each write keeps the part busy for N microseconds\n"
       "                         (default 0, real: 5000)\n"
       "  --external-supply      the part is powered whatever the programmer's supply\n"
+      "  --flaky-contact RATE   a bad contact: each byte read has a random bit flipped with\n"
+      "                         probability RATE (0..1); the part's contents stay as they are\n"
       "Prints the port path as the first line, then serves until SIGTERM or SIGINT.\n"
       "SIGUSR1 presses the push switch, SIGUSR2 releases it. Standard input takes\n"
       "the lines: press, release, unplug, replug, vcc R, part NAME, remove, quit,\n"
@@ -65,6 +67,12 @@ template <typename T>
 bool ParseNumber(std::string_view text, T& out, int base = 10) {
   const char* end = text.data() + text.size();
   auto [ptr, ec] = std::from_chars(text.data(), end, out, base);
+  return ec == std::errc() && ptr == end && !text.empty();
+}
+
+bool ParseNumber(std::string_view text, double& out) {
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, out);
   return ec == std::errc() && ptr == end && !text.empty();
 }
 
@@ -97,6 +105,12 @@ bool ParseOption(std::string_view name, std::string_view value, ProgramArgs& arg
     std::uint32_t us = 0;
     if (!ParseNumber(value, us)) return false;
     (name == "--latency-us" ? args.options.answerLatency : args.options.writeCycle) = std::chrono::microseconds(us);
+    return true;
+  }
+  if (name == "--flaky-contact") {
+    double rate = 0;
+    if (!ParseNumber(value, rate) || rate < 0 || rate > 1) return false;
+    args.options.flakyContactRate = rate;
     return true;
   }
   if (name == "--part") {

@@ -61,7 +61,13 @@ Programmer::Programmer(Options options)
     : options_(std::move(options)),
       clock_(options_.timing == Timing::kReal),
       latency_(AnswerLatency(options_)),
-      writeCycle_(WriteCycle(options_)) {}
+      writeCycle_(WriteCycle(options_)),
+      contactNoise_(options_.flakyContactSeed) {}
+
+void Programmer::SetFlakyContact(double rate, std::uint32_t seed) {
+  options_.flakyContactRate = std::clamp(rate, 0.0, 1.0);
+  contactNoise_.seed(seed);
+}
 
 const Programmer::CommandEntry* Programmer::FindCommand(std::uint8_t code) {
   static const std::array<CommandEntry, 14> kCommands = {{
@@ -226,6 +232,13 @@ void Programmer::OnReadData(Args args, std::vector<Answer>& out) {
   clock_.ShiftBytes(rc.count, state_.family == kFamilyI2c);
   std::vector<std::uint8_t> data = Device().OnShiftIn(rc.count, rc.i2cLastRead);
   data.resize(static_cast<std::size_t>(rc.count), 0xFF);
+  if (options_.flakyContactRate > 0) {
+    std::bernoulli_distribution flips(std::clamp(options_.flakyContactRate, 0.0, 1.0));
+    std::uniform_int_distribution<int> bit(0, 7);
+    for (std::uint8_t& b : data) {
+      if (flips(contactNoise_)) b = static_cast<std::uint8_t>(b ^ (1u << bit(contactNoise_)));
+    }
+  }
   AfterPrimitive();
   Reply(READ_DATA, kAnswerData, data, out);
 }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <random>
 #include <span>
 #include <string>
 #include <vector>
@@ -42,6 +43,10 @@ struct Options {
   // for it before its next command; unset: 5 ms in real timing, none in instant.
   std::optional<std::chrono::microseconds> writeCycle;
   bool externalSupply = false;       // the part is powered by its board, whatever DEV_CTRL 7/8 say
+  // A bad contact: each data byte read from the bus has one random bit flipped
+  // with this probability (0..1); the part keeps its contents.
+  double flakyContactRate = 0.0;
+  std::uint32_t flakyContactSeed = 1;
 };
 
 // The latency and write cycle in force: the explicit setting, else the timing's default.
@@ -118,6 +123,8 @@ class Programmer {
   std::string PartName() const;              // empty when no part is inserted
   std::vector<std::uint8_t> PartContents() const;
   bool SetPartContents(std::span<const std::uint8_t> bytes);  // false without part or on a wrong size
+  // As Options::flakyContactRate; the same seed gives the same flips.
+  void SetFlakyContact(double rate, std::uint32_t seed);
   // Called for every decoded command before it is executed, kept in the log or not.
   void SetCommandObserver(std::function<void(const LoggedCommand&)> observer) {
     observer_ = std::move(observer);
@@ -165,6 +172,7 @@ class Programmer {
   std::chrono::microseconds writeCycle_;
   std::function<void(const LoggedCommand&)> observer_;
   BusDevice floatingBus_;  // stands in when no part model is attached
+  std::mt19937 contactNoise_;
 };
 
 // Decodes a READ_DATA count byte: I2C reads that end a transfer send 256 - count.

@@ -78,6 +78,8 @@ class PtySimulator {
   // Data bytes taken off the end (delta < 0) or 0x5A bytes added (delta > 0).
   void ResizeNextAnswer(std::uint8_t command, int delta);
   void SplitNextAnswer(int pieces, std::chrono::milliseconds gap);
+  // A bad contact from now on (rate 0 ends it), as Options::flakyContactRate.
+  void SetFlakyContact(double rate, std::uint32_t seed = 1);
   void SendUnsolicited(std::vector<std::uint8_t> payload);       // framed and stuffed, sent now
   void SendRaw(std::vector<std::uint8_t> bytes);                 // written exactly as given
   // Hung firmware: the port stays, but nothing more is read from the host (its

@@ -120,6 +120,11 @@ bool PtySimulator::SetPartContents(const std::vector<std::uint8_t>& bytes) {
   return programmer_.SetPartContents(bytes);
 }
 
+void PtySimulator::SetFlakyContact(double rate, std::uint32_t seed) {
+  std::lock_guard lock(mu_);
+  programmer_.SetFlakyContact(rate, seed);
+}
+
 void PtySimulator::DropNextAnswer(std::uint8_t command, int times) {
   std::lock_guard lock(mu_);
   if (times > 0) {

@@ -39,18 +39,24 @@ std::string PortDiscovery::FindProgrammerPort() {
     if (override && !override->empty()) return PortExists(*override) ? *override : std::string();
   }
 
+  // The last matching port wins.
+  const std::vector<std::string> ports = FindProgrammerPorts();
+  return ports.empty() ? std::string() : ports.back();
+}
+
+std::vector<std::string> PortDiscovery::FindProgrammerPorts() {
   const auto portMap = provider_.SerialPortMap();
   if (portMap.empty()) return {};
   // One snapshot for the whole scan, so every port is judged against the same devices.
   const std::vector<std::string> presentNames = provider_.PresentDeviceNames();
 
-  std::string result;
+  std::vector<std::string> result;
   for (const auto& entry : portMap) {
     const std::string& port = entry.second;
     const std::string deviceName = DeviceNameIn(presentNames, port);
     for (const std::string& known : knownDeviceNames_) {
       if (known == deviceName) {
-        result = port;  // keep scanning: the last matching port wins
+        result.push_back(port);
         break;
       }
     }
@@ -66,6 +72,12 @@ std::string DiscoverProgrammerPort(PortDiscovery& discovery) {
   discovery.ClearKnownDeviceNames();
   for (const char* identifier : kProgrammerIdentifiers) discovery.AddKnownDeviceNames(identifier);
   return discovery.FindProgrammerPort();
+}
+
+std::vector<std::string> DiscoverProgrammerPorts(PortDiscovery& discovery) {
+  discovery.ClearKnownDeviceNames();
+  for (const char* identifier : kProgrammerIdentifiers) discovery.AddKnownDeviceNames(identifier);
+  return discovery.FindProgrammerPorts();
 }
 
 }  // namespace qmx

@@ -39,6 +39,9 @@ class PortDiscovery {
   // the serial-port map), or "" when the programmer is not attached.
   // A non-empty $QMX71_PORT is returned instead while that path exists.
   std::string FindProgrammerPort();
+  // Every port whose present device carries a known name, in the map's order;
+  // $QMX71_PORT plays no part.
+  std::vector<std::string> FindProgrammerPorts();
   // The first present device name containing "(port)", else "(port)" itself.
   std::string FindDeviceNameForPort(const std::string& port);
 
@@ -52,6 +55,8 @@ class PortDiscovery {
 
 // The per-open sequence: rebuild the known names from both identifiers, then find.
 std::string DiscoverProgrammerPort(PortDiscovery& discovery);
+// The same for every attached programmer.
+std::vector<std::string> DiscoverProgrammerPorts(PortDiscovery& discovery);
 
 // The platform's provider: sysfs at /sys, or at $QMX71_SYSFS_ROOT when that is
 // set and non-empty; the registry and the present-device list on Win32.

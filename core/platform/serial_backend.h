@@ -70,7 +70,8 @@ class SerialBackend {
 std::unique_ptr<SerialBackend> MakeSerialBackend();
 
 // Device path for a port name. POSIX: a name that starts with '/' is a path
-// already; any other name is looked up under /dev ("ttyACM0" -> "/dev/ttyACM0").
+// already; any other name is looked up under /dev ("ttyACM0" -> "/dev/ttyACM0"),
+// or under $QMX71_DEV_ROOT when that is set and non-empty (tests).
 // Win32: a name that starts with '\\' is a path already; any other gets the
 // device prefix ("COM12" -> "\\.\COM12").
 std::string DevicePathForPort(const std::string& portName);

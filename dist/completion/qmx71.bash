@@ -27,9 +27,9 @@ _qmx71() {
     prev=${COMP_WORDS[COMP_CWORD - 2]}
   fi
 
-  local subcommands="parts info read write verify program erase blank checksum dump diff"
+  local subcommands="parts ports info read write verify program erase blank checksum dump diff"
   local options="-h --help --port -q --quiet --start --length --page-size --no-pipeline --clock --write-time --org --format"
-  local takes_value=" --port --start --length --page-size --clock --write-time --org --format -o --output --layout --algo --serial-at --serial-state --serial-start --serial-step --serial-format --log --log-format "
+  local takes_value=" --port --start --length --page-size --clock --write-time --org --format -o --output --layout --algo --serial-at --serial-state --serial-start --serial-step --serial-format --log --log-format --repeat "
 
   # The subcommand and how many of its positional arguments are given.
   local i word sub= given=0 skip=0
@@ -61,15 +61,16 @@ _qmx71() {
       return
       ;;
     --page-size) COMPREPLY=($(compgen -W "auto" -- "$cur")); return ;;
-    --start | --length | --clock | --write-time | --serial-at | --serial-start | --serial-step) COMPREPLY=(); return ;;
+    --start | --length | --clock | --write-time | --serial-at | --serial-start | --serial-step | --repeat) COMPREPLY=(); return ;;
   esac
 
   case $sub in
-    read) options+=" -o --output" ;;
-    program) options+=" --no-erase --serial-at --serial-state --serial-start --serial-step --serial-format --log --log-format" ;;
+    read) options+=" -o --output --repeat" ;;
+    program) options+=" --no-erase --loop --serial-at --serial-state --serial-start --serial-step --serial-format --log --log-format" ;;
     dump) options+=" --layout" ;;
     checksum) options+=" --algo --json" ;;
-    info | verify | diff) options+=" --json" ;;
+    verify) options+=" --json --repeat" ;;
+    info | diff) options+=" --json" ;;
   esac
   if [[ $cur == -* ]]; then
     COMPREPLY=($(compgen -W "$options" -- "$cur"))
@@ -78,7 +79,7 @@ _qmx71() {
 
   case $sub in
     "") COMPREPLY=($(compgen -W "$subcommands" -- "$cur")); return ;;
-    parts) ;;
+    parts | ports) ;;
     diff)
       # A part or a file, then a file.
       if ((given == 0)); then

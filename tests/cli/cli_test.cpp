@@ -1,10 +1,12 @@
 // qmx71 end to end: the real program against the simulated programmer,
 // judged on what the part holds, what it prints and its exit code.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +25,7 @@
 #include "core/production/serial_state.h"
 #include "sim/simulator.h"
 #include "tests/random_bytes.h"
+#include "tests/unit/fake_sysfs.h"
 
 namespace {
 
@@ -97,6 +100,48 @@ class CliTest : public ::testing::Test {
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     r.out = Slurp(out);
     return r;
+  }
+  // The same in the background, for runs that wait for the part or run side
+  // by side; `tag` names its output files. Reap collects it within a minute.
+  pid_t Spawn(const std::string& args, const std::string& env, const std::string& tag) {
+    const std::string command = "QMX71_SYSFS_ROOT='" + (dir / "nosys").string() + "' QMX71_PORT='" + link + "' " +
+                                env + " exec '" + QMX71_EXE + "' " + args + " >'" + (dir / (tag + ".out")).string() +
+                                "' 2>'" + (dir / (tag + ".err")).string() + "' </dev/null";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    return pid;
+  }
+  Result Reap(pid_t pid, const std::string& tag) {
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        ADD_FAILURE() << tag << " did not end";
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (settleAfterRun) {
+      EXPECT_TRUE(sim->WaitIdle(std::chrono::seconds(20)));
+    }
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(dir / (tag + ".out")), Slurp(dir / (tag + ".err"))};
+  }
+  // Until the background run has printed `text` `times` times.
+  bool WaitForOutput(const std::string& tag, const std::string& text, int times = 1) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (;;) {
+      const std::string out = Slurp(dir / (tag + ".out"));
+      int seen = 0;
+      for (auto at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) ++seen;
+      if (seen >= times) return true;
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
   }
   std::string File(const std::string& name, const Bytes& bytes) {
     const fs::path p = dir / name;
@@ -677,6 +722,162 @@ TEST_F(CliTest, InfoAndVerifyJsonParse) {
   EXPECT_EQ(Python(fields, match.out), "True 0 None 128\n");
   EXPECT_EQ(Python(fields, mismatch.out), "False 1 {'address': 65, 'part': " + std::to_string(changed[0x41]) +
                                               ", 'file': " + std::to_string(pattern[0x41]) + "} 128\n");
+}
+
+// Repeated reads through a bad contact list the addresses that changed and
+// write no file; through a good one they agree and the file is the part.
+TEST_F(CliTest, RepeatedReadsTellALooseContactFromWrongData) {
+  ASSERT_TRUE(sim->InsertPart("24C04"));
+  const Bytes pattern = RandomBytes(512, 41);
+  ASSERT_TRUE(sim->SetPartContents(pattern));
+  const std::string bin = File("pattern.bin", pattern);
+  const std::string out = (dir / "read.bin").string();
+
+  EXPECT_RUN(Run("read 24C04 -o '" + out + "' --repeat 3"), 0);
+  const std::string good = Slurp(out);
+  EXPECT_EQ(Bytes(good.begin(), good.end()), pattern);
+  fs::remove(out);
+
+  sim->SetFlakyContact(0.02, 5);
+  for (const std::string& command : {"read 24C04 -o '" + out + "' --repeat 4", "verify 24C04 '" + bin + "' --repeat 4"}) {
+    const Result r = Run(command);
+    EXPECT_RUN(r, 1);
+    EXPECT_NE(r.err.find("read differently in 4 reads"), std::string::npos) << r.err;
+    // Each listed address shows the part's true value among those seen.
+    std::size_t listed = 0;
+    for (auto at = r.err.find("\n  0x"); at != std::string::npos; at = r.err.find("\n  0x", at + 1), ++listed) {
+      const std::size_t address = std::stoul(r.err.substr(at + 3, 6), nullptr, 16);
+      const std::string line = r.err.substr(at + 1, r.err.find('\n', at + 1) - at - 1);
+      ASSERT_LT(address, pattern.size()) << line;
+      char value[8];
+      std::snprintf(value, sizeof value, "0x%02X", pattern[address]);
+      EXPECT_NE(line.find(value, 9), std::string::npos) << line;
+    }
+    EXPECT_GT(listed, 0u) << r.err;
+  }
+  EXPECT_FALSE(fs::exists(out));
+  EXPECT_EQ(Contents(), pattern);
+
+  // One verify cannot tell: it points at --repeat.
+  const Result once = Run("verify 24C04 '" + bin + "'");
+  EXPECT_RUN(once, 1);
+  EXPECT_NE(once.err.find("verify --repeat"), std::string::npos) << once.err;
+  EXPECT_RUN(Run("read 24C04 -o '" + out + "' --repeat 1"), 2);
+  EXPECT_RUN(Run("read 24C04 -o '" + out + "' --repeat 101"), 2);
+}
+
+// The bench loop: three parts in and out, the second through a bad contact,
+// then Ctrl-C while it waits; a second run interrupted in the middle of a part.
+TEST_F(CliTest, LoopProgramsEachInsertedPartUntilInterrupted) {
+  sim->RemovePart();
+  const Bytes pattern = RandomBytes(256, 43);
+  // Each part its own serial number (one that failed gives its number to the next) and log line.
+  const std::string log = (dir / "loop.csv").string();
+  const std::string loop = "program 24C02 '" + File("loop.bin", pattern) + "' --loop --serial-at 0xF0 --serial-format " +
+                           "be16 --serial-start 500 --serial-state '" + (dir / "loop.state").string() + "' --log '" +
+                           log + "'";
+  const pid_t pid = Spawn(loop, "", "loop");
+  const struct {
+    double flaky;
+    const char* report;
+    int serial;
+    const char* logged;
+  } parts[] = {{0, "part 1: PASS; passed 1, failed 0", 500, ",500,passed,"},
+               {1, "part 2: FAIL; passed 1, failed 1", 501, ",501,failed,blank,"},
+               {0, "part 3: PASS; passed 2, failed 1", 501, ",501,passed,"}};
+  int waits = 1;
+  for (const auto& part : parts) {
+    ASSERT_TRUE(WaitForOutput("loop", "waiting for a part", waits++)) << Slurp(dir / "loop.out");
+    sim->SetFlakyContact(part.flaky);
+    ASSERT_TRUE(sim->InsertPart("24C02"));
+    ASSERT_TRUE(WaitForOutput("loop", part.report)) << Slurp(dir / "loop.out") << Slurp(dir / "loop.err");
+    if (part.flaky == 0) {
+      Bytes expected = pattern;
+      expected[0xF0] = static_cast<std::uint8_t>(part.serial >> 8);
+      expected[0xF1] = static_cast<std::uint8_t>(part.serial & 0xFF);
+      EXPECT_EQ(Contents(), expected);
+    }
+    sim->RemovePart();
+  }
+  std::istringstream lines(Slurp(log));
+  std::string line;
+  std::getline(lines, line);  // the header
+  for (const auto& part : parts) {
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_NE(line.find(part.logged), std::string::npos) << line;
+  }
+  sim->SetFlakyContact(0);
+  ASSERT_TRUE(WaitForOutput("loop", "waiting for a part", waits));
+  ::kill(pid, SIGINT);
+  const Result between = Reap(pid, "loop");
+  EXPECT_RUN(between, 1);
+  EXPECT_NE(between.out.find("stopped: passed 2, failed 1"), std::string::npos) << between.out;
+  EXPECT_FALSE(sim->State().supplyOn);
+
+  // Interrupted while the part is being erased: 130, and the supply goes off.
+  std::atomic<pid_t> target{0};
+  sim->SetCommandObserver([&target](const qmx::sim::LoggedCommand& c) {
+    if (c.code == qmx::sim::WRITE_DONE && target.load() > 0) ::kill(target.exchange(0), SIGINT);
+  });
+  const pid_t second = Spawn(loop, "", "second");
+  target = second;
+  ASSERT_TRUE(sim->InsertPart("24C02"));
+  const Result mid = Reap(second, "second");
+  sim->SetCommandObserver(nullptr);
+  EXPECT_RUN(mid, 130);
+  EXPECT_NE(mid.out.find("part 1: interrupted; passed 0, failed 0"), std::string::npos) << mid.out;
+  EXPECT_FALSE(sim->State().supplyOn);
+}
+
+// Two programmers as USB discovery sees them (a fake sysfs tree, device
+// nodes linked to two simulators): both listed, one held by a running loop
+// listed as busy without disturbing it, and two programs at once.
+TEST_F(CliTest, PortsListsEveryProgrammerAndEachRunsItsOwn) {
+  qmx::test::FakeSysfs sysfs;
+  sysfs.AddUsbDevice("1-1", "7e51", "0a16", "QMX71\n", {"ttyACM0"});
+  sysfs.AddUsbDevice("1-2", "7e51", "0a17", "QMX71\n", {"ttyACM1"});
+  qmx::sim::Options options;
+  options.firmwareMinor = 0x12;
+  qmx::sim::PtySimulator other(options);
+  ASSERT_TRUE(other.Start());
+  other.SetModel("QMX-71A");
+  ASSERT_TRUE(other.InsertPart("24C64"));
+  ASSERT_TRUE(sim->InsertPart("24C64"));
+  fs::create_directories(dir / "dev");
+  fs::create_symlink(sim->PortPath(), dir / "dev" / "ttyACM0");
+  fs::create_symlink(other.PortPath(), dir / "dev" / "ttyACM1");
+  const std::string env =
+      "QMX71_PORT= QMX71_SYSFS_ROOT='" + sysfs.Root() + "' QMX71_DEV_ROOT='" + (dir / "dev").string() + "'";
+
+  const Result both = Run("ports", env);
+  EXPECT_RUN(both, 0);
+  EXPECT_EQ(both.out, "ttyACM0  QMX-71C  firmware 1.00\nttyACM1  QMX-71A  firmware 1.12\n");
+
+  const Bytes a = RandomBytes(8192, 45), b = RandomBytes(8192, 46);
+  const std::string fileA = File("a.bin", a), fileB = File("b.bin", b);
+  const pid_t loop = Spawn("--port ttyACM1 program 24C64 '" + fileB + "' --loop", env, "loop");
+  ASSERT_TRUE(WaitForOutput("loop", "part 1: PASS")) << Slurp(dir / "loop.err");
+  const Result busy = Run("ports", env);
+  EXPECT_RUN(busy, 0);
+  EXPECT_EQ(busy.out, "ttyACM0  QMX-71C  firmware 1.00\nttyACM1  busy (in use by another program)\n");
+  // The loop goes on: its part out, a fresh one in.
+  other.RemovePart();
+  ASSERT_TRUE(WaitForOutput("loop", "waiting for a part", 2));
+  ASSERT_TRUE(other.InsertPart("24C64"));
+  ASSERT_TRUE(WaitForOutput("loop", "part 2: PASS; passed 2, failed 0")) << Slurp(dir / "loop.err");
+  ::kill(loop, SIGINT);
+  EXPECT_RUN(Reap(loop, "loop"), 0);
+  EXPECT_EQ(other.PartContents(), b);
+
+  // Two processes, each on its own programmer, at the same time.
+  const pid_t first = Spawn("--port ttyACM0 program 24C64 '" + fileA + "'", env, "first");
+  const pid_t second = Spawn("--port ttyACM1 program 24C64 '" + fileA + "'", env, "second");
+  EXPECT_RUN(Reap(first, "first"), 0);
+  EXPECT_RUN(Reap(second, "second"), 0);
+  EXPECT_TRUE(other.WaitIdle(std::chrono::seconds(20)));
+  EXPECT_EQ(Contents(), a);
+  EXPECT_EQ(other.PartContents(), a);
+  other.Stop();
 }
 
 }  // namespace

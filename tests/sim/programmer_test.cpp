@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <string>
 #include <vector>
 
@@ -237,6 +238,27 @@ TEST(Programmer, ShortDeviceReadIsPaddedAndFullBlockFits) {
   const Bytes answer = Feed(p, {0x0F, 0x0B, 0x00, 0x04});
   ASSERT_EQ(answer.size(), 256U + 3U);
   EXPECT_EQ(answer[200], 0xFF);
+}
+
+// A bad contact flips one bit in each byte it hits, the same ones for the
+// same seed, and nothing once it is cleared.
+TEST(Programmer, FlakyContactFlipsBitsOfReadDataOnly) {
+  auto readWith = [](double rate, std::uint32_t seed) {
+    Programmer p;
+    p.AttachDevice(std::make_shared<FakeBus>());
+    p.SetFlakyContact(rate, seed);
+    return Feed(p, {0x0F, 0x0B, 0x10, 0x04});
+  };
+  const Bytes flipped = readWith(1.0, 7);
+  ASSERT_EQ(flipped.size(), 16U + 3U);
+  for (int i = 0; i < 16; ++i) {
+    const unsigned diff = flipped[2 + i] ^ (0xC0 + i);
+    EXPECT_EQ(std::popcount(diff), 1) << i;
+  }
+  EXPECT_EQ(readWith(1.0, 7), flipped);
+  EXPECT_NE(readWith(1.0, 8), flipped);
+  const Bytes clean = readWith(0.0, 7);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(clean[2 + i], 0xC0 + i);
 }
 
 TEST(Programmer, DeviceErrorIsLatched) {
