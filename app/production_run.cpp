@@ -12,8 +12,8 @@
 #include "app/height_guard.h"
 #include "app/main_unit.h"
 #include "app/production_panel.h"
-#include "core/production/crc32.h"
 #include "core/production/serial_number.h"
+#include "image/digests.h"
 #include "core/protocol/commands.h"
 
 namespace qmx::app {
@@ -50,7 +50,7 @@ std::optional<std::uint32_t> FileCrc32(const QString& path) {
   QFile file(path);
   if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) return std::nullopt;
   const QByteArray bytes = file.readAll();
-  return production::Crc32(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+  return Crc32(reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size()));
 }
 
 }  // namespace

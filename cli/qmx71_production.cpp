@@ -12,10 +12,10 @@
 #include <memory>
 
 #include "core/catalogue/catalogue.h"
-#include "core/production/crc32.h"
 #include "core/production/run_log.h"
 #include "core/production/serial_number.h"
 #include "core/production/serial_state.h"
+#include "image/digests.h"
 #include "image/file_io.h"
 
 namespace qmx::tool {
@@ -36,7 +36,7 @@ struct Run {
 std::optional<std::uint32_t> FileCrc(const std::string& path) {
   const qmx::FileContents file = qmx::ReadWholeFile(path, kLargestLoggedFile);
   if (file.status != qmx::FileReadStatus::kOk) return std::nullopt;
-  return Crc32(file.bytes);
+  return qmx::Crc32(file.bytes.data(), file.bytes.size());
 }
 
 std::string StateAdvice(SerialStateError code) {

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "core/production/crc32.h"
+#include "image/digests.h"
 #include "core/production/serial_number.h"
 #include "core/production/shared_file.h"
 #include "image/file_io.h"
@@ -43,7 +43,7 @@ bool Fail(SerialStateError* code, std::string* error, SerialStateError what, std
 std::string FormatSerialState(const SerialSeries& series) {
   const std::string body = std::string(kHeading) + "first " + std::to_string(series.first) + "\nnext " +
                            std::to_string(series.next) + "\n";
-  return body + "crc32 " + CrcText(Crc32(body)) + "\n";
+  return body + "crc32 " + CrcText(qmx::Crc32(reinterpret_cast<const std::uint8_t*>(body.data()), body.size())) + "\n";
 }
 
 std::optional<SerialSeries> ParseSerialState(std::string_view text, std::string* error) {
@@ -59,7 +59,9 @@ std::optional<SerialSeries> ParseSerialState(std::string_view text, std::string*
   const auto crc = Field(text, at, "crc32");
   if (!first || !next || !crc) return damaged("a line is missing or cut short");
   if (at != text.size()) return damaged("there is more after the checksum line");
-  if (*crc != CrcText(Crc32(text.substr(0, bodyEnd)))) return damaged("its checksum does not match its contents");
+  const std::string_view body = text.substr(0, bodyEnd);
+  if (*crc != CrcText(qmx::Crc32(reinterpret_cast<const std::uint8_t*>(body.data()), body.size())))
+    return damaged("its checksum does not match its contents");
   const auto firstValue = ParseDecimal(*first);
   const auto nextValue = ParseDecimal(*next);
   if (!firstValue || !nextValue || *nextValue < *firstValue) return damaged("its numbers are not valid");
