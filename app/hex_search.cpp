@@ -3,16 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "image/hex_digits.h"
+
 namespace qmx::app {
 
 namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 bool Matches(const std::uint8_t* data, int at, const SearchPattern& pattern) {
   return std::memcmp(data + at, pattern.bytes.data(), pattern.bytes.size()) == 0;

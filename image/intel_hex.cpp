@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "image/file_io.h"
+#include "image/hex_digits.h"
 
 namespace qmx {
 
@@ -18,29 +19,12 @@ constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
 // Count, two address bytes and type before the data, checksum after it.
 constexpr int kRecordOverhead = 5;
 
-constexpr char kDigits[] = "0123456789ABCDEF";
-
 enum RecordType : std::uint8_t {
   kData = 0x00,
   kEndOfFile = 0x01,
   kExtendedSegmentAddress = 0x02,
   kExtendedLinearAddress = 0x04,
 };
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-// The byte spelled by the two characters at `at`, or -1.
-int HexByte(std::string_view line, std::size_t at) {
-  if (at + 2 > line.size()) return -1;
-  const int hi = HexValue(line[at]);
-  const int lo = HexValue(line[at + 1]);
-  return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
-}
 
 // All bytes of one record, count first and checksum last.
 struct Record {
@@ -72,24 +56,19 @@ bool DecodeRecord(std::string_view line, Record& record) {
   return true;
 }
 
-void AppendByte(std::string& out, unsigned b) {
-  out += kDigits[(b >> 4) & 0xF];
-  out += kDigits[b & 0xF];
-}
-
 // Bytes as digits with the checksum that makes them sum to 0, then the line end.
 void AppendRecord(std::string& out, const std::uint8_t* head, int headLength, const std::uint8_t* data, int length) {
   unsigned sum = 0;
   out += ':';
   for (int i = 0; i < headLength; ++i) {
-    AppendByte(out, head[i]);
+    AppendHexByte(out, head[i]);
     sum += head[i];
   }
   for (int i = 0; i < length; ++i) {
-    AppendByte(out, data[i]);
+    AppendHexByte(out, data[i]);
     sum += data[i];
   }
-  AppendByte(out, (0x100 - (sum & 0xFF)) & 0xFF);
+  AppendHexByte(out, (0x100 - (sum & 0xFF)) & 0xFF);
   out += "\r\n";
 }
 

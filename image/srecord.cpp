@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "image/file_io.h"
+#include "image/hex_digits.h"
 
 namespace qmx {
 
@@ -15,22 +16,6 @@ constexpr std::size_t kMaxLineLength = 4 + 2 * 255;
 // A full image as S-records is under 400 KB; room for comments, no room for a wrong file to fill memory.
 constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
 constexpr int kBytesPerRecord = 16;
-
-constexpr char kDigits[] = "0123456789ABCDEF";
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-int HexByte(std::string_view line, std::size_t at) {
-  if (at + 2 > line.size()) return -1;
-  const int hi = HexValue(line[at]);
-  const int lo = HexValue(line[at + 1]);
-  return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
-}
 
 // Address bytes of each record type; 0 for the reserved S4.
 constexpr std::array<int, 10> kAddressBytes = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
@@ -74,11 +59,6 @@ bool DecodeRecord(std::string_view line, Record& record) {
   return true;
 }
 
-void AppendByte(std::string& out, unsigned b) {
-  out += kDigits[(b >> 4) & 0xF];
-  out += kDigits[b & 0xF];
-}
-
 // One record of the type with its count, address, data and checksum, then the line end.
 void AppendRecord(std::string& out, int type, std::uint32_t address, const std::uint8_t* data, int length) {
   const int addressBytes = kAddressBytes[static_cast<std::size_t>(type)];
@@ -86,17 +66,17 @@ void AppendRecord(std::string& out, int type, std::uint32_t address, const std::
   unsigned sum = count;
   out += 'S';
   out += static_cast<char>('0' + type);
-  AppendByte(out, count);
+  AppendHexByte(out, count);
   for (int i = addressBytes - 1; i >= 0; --i) {
     const unsigned b = (address >> (8 * i)) & 0xFF;
-    AppendByte(out, b);
+    AppendHexByte(out, b);
     sum += b;
   }
   for (int i = 0; i < length; ++i) {
-    AppendByte(out, data[i]);
+    AppendHexByte(out, data[i]);
     sum += data[i];
   }
-  AppendByte(out, ~sum & 0xFF);
+  AppendHexByte(out, ~sum & 0xFF);
   out += "\r\n";
 }
 
