@@ -6,6 +6,7 @@
 
 #include "image/file_io.h"
 #include "image/hex_digits.h"
+#include "image/text_lines.h"
 
 namespace qmx {
 
@@ -78,23 +79,15 @@ bool ParseIntelHex(std::string_view text, MemoryImage& image, IntelHexStats* sta
   IntelHexStats seen;
   std::int64_t base = 0;
   Record record;
-  std::size_t start = 0;
   bool ended = false;
-  // Editors on some systems put a byte-order mark before the first record.
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") start = 3;
-  while (!ended && start < text.size()) {
-    const std::size_t newline = text.find('\n', start);
-    const std::size_t stop = newline == std::string_view::npos ? text.size() : newline;
-    std::string_view line = text.substr(start, stop - start);
-    start = stop + 1;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  TextLines lines(text);
+  std::string_view line;
+  while (!ended && lines.Next(&line)) {
     if (line.size() > kMaxLineLength) {
       seen.lineTooLong = true;
       break;
     }
-    // Indented records are still records; losing one would shift or drop data unnoticed.
-    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-    while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) line.remove_suffix(1);
+    line = TrimRecordLine(line);
     if (line.empty()) continue;
     if (line.front() != ':') {
       ++seen.ignoredLines;

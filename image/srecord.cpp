@@ -6,6 +6,7 @@
 
 #include "image/file_io.h"
 #include "image/hex_digits.h"
+#include "image/text_lines.h"
 
 namespace qmx {
 
@@ -81,12 +82,6 @@ void AppendRecord(std::string& out, int type, std::uint32_t address, const std::
 }
 
 // The line without the blanks around it.
-std::string_view TrimLine(std::string_view line) {
-  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-  while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) line.remove_suffix(1);
-  return line;
-}
-
 void StoreData(const Record& record, MemoryImage& image, SRecordStats& seen) {
   ++seen.dataRecords;
   seen.dataBytes += record.length;
@@ -106,19 +101,15 @@ void StoreData(const Record& record, MemoryImage& image, SRecordStats& seen) {
 bool ParseSRecord(std::string_view text, MemoryImage& image, SRecordStats* stats) {
   SRecordStats seen;
   Record record;
-  std::size_t start = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
-  while (!seen.endRecord && start < text.size()) {
-    const std::size_t newline = text.find('\n', start);
-    const std::size_t stop = newline == std::string_view::npos ? text.size() : newline;
-    std::string_view line = text.substr(start, stop - start);
-    start = stop + 1;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  TextLines lines(text);
+  std::string_view line;
+  while (!seen.endRecord && lines.Next(&line)) {
     // Refused rather than read in pieces, as with Intel HEX.
     if (line.size() > kMaxLineLength) {
       seen.lineTooLong = true;
       break;
     }
-    line = TrimLine(line);
+    line = TrimRecordLine(line);
     if (line.empty()) continue;
     if (line.front() != 'S') {
       ++seen.ignoredLines;
@@ -189,12 +180,10 @@ bool SaveSRecord(const MemoryImage& image, const std::string& path) {
 }
 
 bool LooksLikeSRecord(std::string_view text) {
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-  for (std::size_t start = 0; start < text.size();) {
-    const std::size_t newline = text.find('\n', start);
-    const std::size_t stop = newline == std::string_view::npos ? text.size() : newline;
-    const std::string_view line = TrimLine(text.substr(start, stop - start));
-    start = stop + 1;
+  TextLines lines(text);
+  std::string_view line;
+  while (lines.Next(&line)) {
+    line = TrimRecordLine(line);
     if (line.empty()) continue;
     if (line.front() == ':') return false;
     if (line.front() == 'S') return line.size() > 1 && line[1] >= '0' && line[1] <= '9';
