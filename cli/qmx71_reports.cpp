@@ -124,8 +124,9 @@ void PrintDiffText(const Side& a, const Side& b, const char* labelA, const char*
       const std::int64_t end = std::min(at + 16, r.start + r.length);
       std::string lineA, lineB;
       for (std::int64_t i = at; i < end; ++i) {
-        lineA += " " + ByteText(a, static_cast<std::size_t>(i));
-        lineB += " " + ByteText(b, static_cast<std::size_t>(i));
+        // Piece by piece: GCC 12 at -O3 takes " " + a temporary for an overlapping copy (-Wrestrict).
+        (lineA += ' ') += ByteText(a, static_cast<std::size_t>(i));
+        (lineB += ' ') += ByteText(b, static_cast<std::size_t>(i));
       }
       std::printf("  %s %-5s%s\n", Hex(range.start + at, digits).c_str(), labelA, lineA.c_str());
       std::printf("  %*s %-5s%s\n", digits + 2, "", labelB, lineB.c_str());
