@@ -262,7 +262,10 @@ void TMainUnit::EraseBtnClick() {
 
 void TMainUnit::StartErrorIndication() {
   // Runs on the window thread; the operation thread has already sent the
-  // error code. A second failure does not restart the interval.
+  // error code. A second failure does not restart the interval. An ON that
+  // fell due while this operation ran would put the new ERROR out at once:
+  // this failure's interval ends it instead.
+  ledReadyPending_ = false;
   if (!ErrorTimer->isActive()) ErrorTimer->start();
 }
 

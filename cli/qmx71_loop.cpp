@@ -1,14 +1,18 @@
 // program --loop: the production bench. Waits for a part in the socket,
 // programs it, reports the result with a running count, waits for the part
-// to be taken out, and starts over until Ctrl-C.
+// to be taken out, and starts over until Ctrl-C. The status LED tells a
+// failed part as the desktop program does.
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "cli/qmx71_steps.h"
+#include "core/protocol/commands.h"
 #include "library/qmx71a.h"
+#include "library/status_led.h"
 
 namespace qmx::tool {
 
@@ -18,12 +22,42 @@ namespace {
 constexpr auto kPollInterval = std::chrono::milliseconds(500);
 constexpr auto kSleepSlice = std::chrono::milliseconds(50);
 
+// As long as the desktop program shows ERROR after a failure.
+constexpr auto kErrorIndication = std::chrono::milliseconds(3000);
+
 enum class Wait { kDone, kInterrupted };
 
+// ERROR when a part failed, back to ON once the indication has run its time.
+// A second failure within it does not lengthen it, and it is never cut short
+// by a part that is being programmed: ON waits for that part's end.
+class StatusLed {
+ public:
+  using Clock = std::chrono::steady_clock;
+  void PartDone(bool passed) {
+    if (!passed) {
+      qmx::LibraryStatusLed(DEVCTRL_LED_ERROR);
+      if (!until_) until_ = Clock::now() + kErrorIndication;
+    } else {
+      Tick();
+    }
+  }
+  void Tick() {
+    if (until_ && Clock::now() >= *until_) Ready();
+  }
+  void Ready() {
+    if (until_) qmx::LibraryStatusLed(DEVCTRL_LED_ON);
+    until_.reset();
+  }
+
+ private:
+  std::optional<Clock::time_point> until_;
+};
+
 // Sleeps one poll interval in slices, so that Ctrl-C is taken at once.
-bool Nap() {
+bool Nap(StatusLed& led) {
   for (auto slept = std::chrono::milliseconds(0); slept < kPollInterval; slept += kSleepSlice) {
     if (g_interrupted) return false;
+    led.Tick();
     std::this_thread::sleep_for(kSleepSlice);
   }
   return !g_interrupted;
@@ -31,12 +65,12 @@ bool Nap() {
 
 // Until a part answers (present) or none does (!present). A programmer that
 // stops answering ends the loop: no part could be seen again.
-Wait WaitForPart(bool present) {
+Wait WaitForPart(bool present, StatusLed& led) {
   for (;;) {
     if (g_interrupted) return Wait::kInterrupted;
     if ((QmxCheck() != 0) == present) return Wait::kDone;
     if (QmxFrmVer() == 0) throw Failure(kNoProgrammer, "the programmer stopped answering");
-    if (!Nap()) return Wait::kInterrupted;
+    if (!Nap(led)) return Wait::kInterrupted;
   }
 }
 
@@ -69,9 +103,10 @@ int ProgramLoop(const Options& o, const std::function<int()>& programPart) {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
   };
+  StatusLed led;
   for (;;) {
     if (!o.quiet) report("waiting for a part (Ctrl-C ends)");
-    if (WaitForPart(true) == Wait::kInterrupted) break;
+    if (WaitForPart(true, led) == Wait::kInterrupted) break;
     const int number = counts.passed + counts.failed + 1;
     bool passed = false;
     try {
@@ -82,10 +117,13 @@ int ProgramLoop(const Options& o, const std::function<int()>& programPart) {
       throw;
     }
     ++(passed ? counts.passed : counts.failed);
+    led.PartDone(passed);
     report("part " + std::to_string(number) + ": " + (passed ? "PASS" : "FAIL") + "; " + counts.Text());
     if (!o.quiet) report("take the part out");
-    if (WaitForPart(false) == Wait::kInterrupted) break;
+    if (WaitForPart(false, led) == Wait::kInterrupted) break;
   }
+  // The programmer stays connected to the next run: no ERROR left lit.
+  led.Ready();
   report("stopped: " + counts.Text());
   return counts.failed == 0 ? kOk : kMismatch;
 }

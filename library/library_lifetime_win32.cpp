@@ -35,9 +35,3 @@ void ReleaseImageHold() {
 void ForgetImageHold() { held = nullptr; }
 
 }  // namespace qmx
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-  // A non-null reserved means the process is ending rather than a FreeLibrary.
-  if (reason == DLL_PROCESS_DETACH && reserved != nullptr) qmx::LibraryAtProcessExit();
-  return TRUE;
-}

@@ -19,6 +19,7 @@
 #include "core/protocol/encoding.h"
 #include "image/memory_image.h"
 #include "library/library_lifetime.h"
+#include "library/status_led.h"
 #include "library/switch_notice.h"
 
 namespace qmx {
@@ -218,6 +219,14 @@ std::int32_t WriteSide(int operation, std::int32_t device, std::int32_t start, c
 
 void LibraryAtProcessExit() {
   Guard([] { State().AtProcessExit(); });
+}
+
+bool LibraryStatusLed(std::uint8_t code) {
+  return Guard([code] {
+    Library& s = State();
+    return code >= DEVCTRL_LED_OFF && code <= DEVCTRL_LED_ERROR && s.Link().IsOpen() &&
+           s.Link().SendCommand2(DEV_CTRL, code);
+  });
 }
 
 }  // namespace qmx

@@ -154,6 +154,19 @@ TEST_F(CliTest, RepeatedReadsTellALooseContactFromWrongData) {
 // then Ctrl-C while it waits; a second run interrupted in the middle of a part.
 TEST_F(CliTest, LoopProgramsEachInsertedPartUntilInterrupted) {
   sim->RemovePart();
+  // The status LED codes the programmer is sent, with when they came.
+  using Clock = std::chrono::steady_clock;
+  std::mutex ledMutex;
+  std::vector<std::pair<int, Clock::time_point>> leds;
+  sim->SetCommandObserver([&](const qmx::sim::LoggedCommand& c) {
+    if (c.code != qmx::sim::DEV_CTRL || c.args.empty() || c.args[0] < 12 || c.args[0] > 15) return;
+    const std::lock_guard<std::mutex> lock(ledMutex);
+    leds.emplace_back(c.args[0], Clock::now());
+  });
+  auto ledsSeen = [&] {
+    const std::lock_guard<std::mutex> lock(ledMutex);
+    return leds;
+  };
   const Bytes pattern = RandomBytes(256, 43);
   // Each part its own serial number (one that failed gives its number to the next) and log line.
   const std::string log = (dir / "loop.csv").string();
@@ -192,11 +205,21 @@ TEST_F(CliTest, LoopProgramsEachInsertedPartUntilInterrupted) {
   }
   sim->SetFlakyContact(0);
   ASSERT_TRUE(WaitForOutput("loop", "waiting for a part", waits));
+  // ERROR for the failed part alone, lit as long as the desktop program
+  // lights it (3 s), and ON again though the next part began within that time.
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  while (ledsSeen().size() < 2 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const auto shown = ledsSeen();
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0].first, 15);
+  EXPECT_EQ(shown[1].first, 13);
+  EXPECT_GE(shown[1].second - shown[0].second, std::chrono::milliseconds(2900));
   ::kill(pid, SIGINT);
   const Result between = Reap(pid, "loop");
   EXPECT_RUN(between, 1);
   EXPECT_NE(between.out.find("stopped: passed 2, failed 1"), std::string::npos) << between.out;
   EXPECT_FALSE(sim->State().supplyOn);
+  EXPECT_EQ(ledsSeen().size(), 2u);
 
   // Interrupted while the part is being erased: 130, and the supply goes off.
   std::atomic<pid_t> target{0};

@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QToolButton>
 #include <algorithm>
 
@@ -295,6 +296,22 @@ class OperationsTest : public OperatorFixture {
     const qint64 ready = t.elapsed();
     QCOMPARE(ledCodes(), (std::vector<int>{15, 15, 13}));
     QVERIFY2(ready >= 2900 && ready < 3800, qPrintable(QString::number(ready)));
+
+    // The return to ON falls due while a Compare runs, and that Compare fails
+    // too: its ERROR is shown for an interval of its own, not put out at once.
+    w_->findChild<QTimer*>("ErrorTimer")->setInterval(100);
+    QVERIFY(sim_->InsertPart("93C46"));
+    w_->Image().Data()[0] = 0x12;
+    sim_->ClearLog();
+    w_->CompareBtnClick();
+    QVERIFY(WaitDone());
+    sim_->DelayNextAnswer(qmx::sim::READ_DATA, std::chrono::milliseconds(400));
+    w_->CompareBtnClick();
+    QVERIFY(WaitDone());
+    Synced(*w_);
+    QCOMPARE(sim_->State().led, std::uint8_t{15});
+    QTest::qWait(400);
+    QCOMPARE(ledCodes(), (std::vector<int>{15, 15, 13}));
   }
 
   void longWorkShowsProgressAndLocksTheControls() {
