@@ -10,6 +10,39 @@
 
 namespace qmx {
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Time the waiter did not run (a paused virtual machine, a host too busy to
+// schedule it) is not the programmer's silence: it ran no more than the
+// waiter did, and its answer comes as soon as it runs again. A timed sleep
+// that ends this much late gives its overrun back to the deadline, up to a
+// limit, so that a host that keeps stalling still ends its waits.
+constexpr auto kWatchSlice = std::chrono::milliseconds(10);
+constexpr auto kStallSlack = std::chrono::milliseconds(5);
+constexpr auto kMostGivenBack = std::chrono::seconds(2);
+
+class StallAllowance {
+ public:
+  explicit StallAllowance(Clock::time_point deadline) : deadline_(deadline) {}
+  Clock::time_point Deadline() const { return deadline_; }
+  // After a sleep that was to end at `end` ended by its time-out.
+  void Woke(Clock::time_point end) {
+    const Clock::duration overrun = Clock::now() - end;
+    if (overrun <= kStallSlack) return;
+    const Clock::duration back = std::min<Clock::duration>(overrun, kMostGivenBack - given_);
+    deadline_ += back;
+    given_ += back;
+  }
+
+ private:
+  Clock::time_point deadline_;
+  Clock::duration given_{0};
+};
+
+}  // namespace
+
 void ResponseSlot::OpenEvent() {
   std::lock_guard lock(mutex_);
   eventOpen_ = true;
@@ -59,9 +92,9 @@ std::chrono::steady_clock::time_point ResponseSlot::ArmedAt() const {
 }
 
 bool ResponseSlot::WaitResponse(std::uint8_t code, int timeoutMs, std::chrono::microseconds expected) {
-  using Clock = std::chrono::steady_clock;
   const auto spin = std::chrono::microseconds(kSpinMicros);
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  StallAllowance allowance(Clock::now() + std::chrono::milliseconds(timeoutMs));
+  const auto done = [this] { return arrived_ || !eventOpen_; };
   std::unique_lock lock(mutex_);
   if (!eventOpen_) return false;
   if (!armed_ || awaitedCode_ != code) {
@@ -77,8 +110,8 @@ bool ResponseSlot::WaitResponse(std::uint8_t code, int timeoutMs, std::chrono::m
   // shortly before it is due, so the spin below is under way when it comes
   // instead of a sleeping waiter paying for its wake-up.
   if (!arrived_ && expected > 2 * spin) {
-    arrivedCv_.wait_until(lock, std::min(armedAt_ + expected - spin, deadline),
-                          [this] { return arrived_ || !eventOpen_; });
+    const auto end = std::min(armedAt_ + expected - spin, allowance.Deadline());
+    if (!arrivedCv_.wait_until(lock, end, done)) allowance.Woke(end);
   }
   if (!arrived_ && eventOpen_) {
     // Most answers come within tens of microseconds; a short spin saves the
@@ -90,7 +123,16 @@ bool ResponseSlot::WaitResponse(std::uint8_t code, int timeoutMs, std::chrono::m
     while (!arrivedFlag_.load(std::memory_order_acquire) && Clock::now() < spinUntil) std::this_thread::yield();
     lock.lock();
   }
-  const bool ok = arrivedCv_.wait_until(lock, deadline, [this] { return arrived_ || !eventOpen_; }) && arrived_;
+  bool ok = false;
+  for (;;) {
+    const auto end = std::min(allowance.Deadline(), Clock::now() + kWatchSlice);
+    if (arrivedCv_.wait_until(lock, end, done)) {
+      ok = arrived_;
+      break;
+    }
+    allowance.Woke(end);
+    if (Clock::now() >= allowance.Deadline()) break;
+  }
   if (ok) result_ = captured_;
   arrived_ = false;
   arrivedFlag_ = false;

@@ -1,6 +1,9 @@
 #include "core/link/response_slot.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -85,6 +88,55 @@ TEST(ResponseSlot, ExpectedAnswerTimeChangesNeitherEarlyAnswersNorTheTimeOut) {
   const auto waited = Clock::now() - t0;
   EXPECT_GE(waited, std::chrono::milliseconds(60));
   EXPECT_LT(waited, std::chrono::milliseconds(180));
+}
+
+// The whole host stops (a paused virtual machine) through the end of a 100 ms
+// window: the programmer's answer, held up as long, comes right after it goes
+// on and is still taken; with no answer at all the wait still ends soon.
+TEST(ResponseSlot, TimeTheHostStoodStillIsNotCountedAgainstTheProgrammer) {
+  for (const bool answers : {true, false}) {
+    SCOPED_TRACE(answers ? "answered after the pause" : "never answered");
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ResponseSlot slot;
+      slot.OpenEvent();
+      slot.Arm(RESP_VOLTAGE);
+      // The programmer's side answers 10 ms after it notices it was stopped.
+      std::thread programmer([&] {
+        const char one = 1;
+        if (::write(ready[1], &one, 1) != 1) ::_exit(3);
+        auto last = Clock::now();
+        for (int i = 0; i < 2000; ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          const auto now = Clock::now();
+          if (now - last > std::chrono::milliseconds(100)) break;
+          last = now;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (answers) Deliver(slot, {0x8C, 79});
+      });
+      const auto t0 = Clock::now();
+      const bool ok = slot.WaitResponse(RESP_VOLTAGE, 100);
+      const auto waited = Clock::now() - t0;
+      programmer.join();
+      ::_exit(ok ? 0 : waited < std::chrono::seconds(2) ? 1 : 2);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ::kill(child, SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::kill(child, SIGCONT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), answers ? 0 : 1);
+  }
 }
 
 TEST(ResponseSlot, AnswerFromAnotherThreadWakesTheWaiterEarly) {
