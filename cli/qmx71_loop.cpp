@@ -28,15 +28,16 @@ constexpr auto kErrorIndication = std::chrono::milliseconds(3000);
 enum class Wait { kDone, kInterrupted };
 
 // ERROR when a part failed, back to ON once the indication has run its time.
-// A second failure within it does not lengthen it, and it is never cut short
-// by a part that is being programmed: ON waits for that part's end.
+// A second failure within it does not lengthen it. ON that falls due while a
+// part is being programmed waits for that part's end, and gives way to a new
+// indication if that part failed too.
 class StatusLed {
  public:
   using Clock = std::chrono::steady_clock;
   void PartDone(bool passed) {
     if (!passed) {
       qmx::LibraryStatusLed(DEVCTRL_LED_ERROR);
-      if (!until_) until_ = Clock::now() + kErrorIndication;
+      if (!until_ || Clock::now() >= *until_) until_ = Clock::now() + kErrorIndication;
     } else {
       Tick();
     }
