@@ -299,18 +299,18 @@ class OperationsTest : public OperatorFixture {
 
     // The return to ON falls due while a Compare runs, and that Compare fails
     // too: its ERROR is shown for an interval of its own, not put out at once.
-    w_->findChild<QTimer*>("ErrorTimer")->setInterval(100);
+    w_->findChild<QTimer*>("ErrorTimer")->setInterval(300);
     QVERIFY(sim_->InsertPart("93C46"));
     w_->Image().Data()[0] = 0x12;
     sim_->ClearLog();
     w_->CompareBtnClick();
     QVERIFY(WaitDone());
-    sim_->DelayNextAnswer(qmx::sim::READ_DATA, std::chrono::milliseconds(400));
+    sim_->DelayNextAnswer(qmx::sim::READ_DATA, std::chrono::milliseconds(600));
     w_->CompareBtnClick();
     QVERIFY(WaitDone());
     Synced(*w_);
     QCOMPARE(sim_->State().led, std::uint8_t{15});
-    QTest::qWait(400);
+    QTest::qWait(800);
     QCOMPARE(ledCodes(), (std::vector<int>{15, 15, 13}));
   }
 
