@@ -123,7 +123,7 @@ int ProgramLoop(const Options& o, const std::function<int()>& programPart) {
     if (!o.quiet) report("take the part out");
     if (WaitForPart(false, led) == Wait::kInterrupted) break;
   }
-  // The programmer stays connected to the next run: no ERROR left lit.
+  // An ERROR still lit goes back to ON, as its interval would have put it.
   led.Ready();
   report("stopped: " + counts.Text());
   return counts.failed == 0 ? kOk : kMismatch;
